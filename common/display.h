@@ -1,0 +1,21 @@
+// Transfer-status messages, packet display and RMAP reply display.
+#ifndef ZARK_COMMON_DISPLAY_H
+#define ZARK_COMMON_DISPLAY_H
+
+#include <cstdint>
+#include <cstdio>
+
+// The message for a transfer status (0 to 14; any other value has its own text).
+const char *DisplayStatus(int status);
+
+// Writes each byte in default_base followed by one blank, then "EOP" for end
+// type 128 or "EEP" for 64; no line break.
+void DisplayData(const std::uint8_t *data, int length, int end_type, std::FILE *stream);
+
+// Decodes one received RMAP reply onto stream; appends the data of a read or
+// read/modify/write reply to data_file when one is named.  False when the
+// bytes were not a reply that could be displayed.
+bool DisplayRMAPResponse(const std::uint8_t *packet, int length, std::FILE *stream,
+                         const char *data_file);
+
+#endif

@@ -1,0 +1,109 @@
+/*
+ * The RMAP packet library (ECSS-E-ST-50-52C), as this program uses it.
+ *
+ * C linkage, so the program links unchanged against the closed library or
+ * against our codec under platform/quill_rmap.  Build functions return a new
+ * packet that the caller releases with RMAP_FreeBuffer; RMAP_CheckPacketValid
+ * describes received bytes in place, without copying them.
+ *
+ * Address conventions: the target address bytes of a command are the path to
+ * the target followed by the target logical address (the last byte); the reply
+ * address bytes are the reply path followed by the initiator logical address
+ * (the last byte).  On a received reply, the reply address is what stands in
+ * front of the protocol identifier and the target address is the target
+ * logical address of the reply header.
+ */
+#ifndef ZARK_DEVICE_QUILL_RMAP_H
+#define ZARK_DEVICE_QUILL_RMAP_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Packet types reported by RMAP_GetPacketType. */
+enum {
+    RMAP_PACKET_TYPE_READ_REPLY = 0,
+    RMAP_PACKET_TYPE_READ_MODIFY_WRITE_REPLY = 16,
+    RMAP_PACKET_TYPE_WRITE_REPLY = 32,
+    RMAP_PACKET_TYPE_READ_COMMAND = 64,
+    RMAP_PACKET_TYPE_READ_MODIFY_WRITE_COMMAND = 80,
+    RMAP_PACKET_TYPE_WRITE_COMMAND = 96,
+    RMAP_PACKET_TYPE_INVALID = 255
+};
+
+/*
+ * Description of a built or validated packet.  The caller provides the
+ * storage.  Pointers point into the packet itself (built or received); no
+ * bytes are copied.  header_crc_location and data_crc_location are set by the
+ * build functions so that a caller can overwrite a CRC on purpose; they are
+ * null after RMAP_CheckPacketValid and where a packet has no such byte.
+ */
+typedef struct RmapPacketInfo {
+    int packet_type;
+    unsigned char instruction;
+    unsigned char key;
+    unsigned char status;
+    unsigned short transaction_id;
+    unsigned char extended_address;
+    unsigned int address;
+    unsigned int data_length; /* the data length field */
+    const unsigned char *packet;
+    unsigned int packet_length;
+    const unsigned char *target_address;
+    unsigned long long target_address_length;
+    const unsigned char *reply_address;
+    unsigned long long reply_address_length;
+    const unsigned char *data; /* data field (read/modify/write command: data then mask) */
+    unsigned int data_count;
+    unsigned char header_crc;
+    unsigned char data_crc;
+    unsigned char *header_crc_location;
+    unsigned char *data_crc_location;
+} RmapPacketInfo;
+
+unsigned char *RMAP_BuildWriteCommandPacket(
+    const unsigned char *target_address, unsigned int target_address_length,
+    const unsigned char *reply_address, unsigned char reply_address_length,
+    unsigned char verify, unsigned char acknowledge, unsigned char increment,
+    unsigned char key, unsigned short transaction_id, unsigned int address,
+    unsigned char extended_address, const unsigned char *data, unsigned int data_length,
+    unsigned int *packet_length, RmapPacketInfo *info, unsigned char always_one);
+
+unsigned char *RMAP_BuildReadCommandPacket(
+    const unsigned char *target_address, unsigned int target_address_length,
+    const unsigned char *reply_address, unsigned char reply_address_length,
+    unsigned char increment, unsigned char key, unsigned short transaction_id,
+    unsigned int address, unsigned char extended_address, unsigned int read_length,
+    unsigned int *packet_length, RmapPacketInfo *info, unsigned char always_one);
+
+/* data_length is the packet's data length field: data bytes plus mask bytes. */
+unsigned char *RMAP_BuildReadModifyWriteCommandPacket(
+    const unsigned char *target_address, unsigned int target_address_length,
+    const unsigned char *reply_address, unsigned char reply_address_length,
+    unsigned char key, unsigned short transaction_id, unsigned int address,
+    unsigned char extended_address, unsigned char data_length,
+    const unsigned char *data, const unsigned char *mask,
+    unsigned int *packet_length, RmapPacketInfo *info, unsigned char always_one);
+
+void RMAP_FreeBuffer(unsigned char *packet);
+
+/* 0 when the bytes are a complete, consistent RMAP command or reply. */
+int RMAP_CheckPacketValid(const void *bytes, unsigned int length, RmapPacketInfo *info,
+                          unsigned char always_one);
+
+int RMAP_GetPacketType(const RmapPacketInfo *info);
+const unsigned char *RMAP_GetReplyAddress(const RmapPacketInfo *info, unsigned long long *length);
+const unsigned char *RMAP_GetTargetAddress(const RmapPacketInfo *info, unsigned long long *length);
+const unsigned char *RMAP_GetData(const RmapPacketInfo *info, unsigned int *length);
+unsigned char RMAP_GetVerifyBeforeWrite(const RmapPacketInfo *info);
+unsigned char RMAP_GetIncrementAddress(const RmapPacketInfo *info);
+unsigned char RMAP_GetStatus(const RmapPacketInfo *info);
+unsigned short RMAP_GetTransactionID(const RmapPacketInfo *info);
+unsigned char RMAP_GetHeaderCRC(const RmapPacketInfo *info);
+unsigned char RMAP_GetDataCRC(const RmapPacketInfo *info);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,5 @@
+#include "interactive/interactive_rmap.h"
+
+void IR_MenuLoop(DeviceHandle)
+{
+}

@@ -1,0 +1,5 @@
+#include "interactive/interactive_spacewire.h"
+
+void IS_RequestCommand(DeviceHandle)
+{
+}

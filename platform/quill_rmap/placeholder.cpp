@@ -1,0 +1,1 @@
+// Placeholder until the codec lands; keeps the library buildable.

@@ -1,0 +1,1 @@
+// Placeholder until the simulated adapter lands; keeps the library buildable.

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds and runs every test twice: a normal build, and one with
+# AddressSanitizer and UndefinedBehaviorSanitizer, where any finding fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install_deps.sh
+
+jobs=$(nproc)
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:halt_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
+
+run_variant() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    cmake --build "$dir" -j"$jobs"
+    (cd "$dir" && ctest --output-on-failure -j"$jobs")
+}
+
+run_variant build/normal -DZARK_SANITIZE=OFF -DZARK_BUILD_BENCH=ON
+run_variant build/sanitize -DZARK_SANITIZE=ON -DZARK_BUILD_BENCH=OFF
+echo "All tests passed in both builds."

@@ -1,0 +1,31 @@
+// Runs the built program as a user would: arguments, typed input on a pipe,
+// a simulated-adapter setting, a working directory.
+#ifndef ZARK_TESTS_SUPPORT_RUN_PROGRAM_H
+#define ZARK_TESTS_SUPPORT_RUN_PROGRAM_H
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ProgramRun {
+    std::string out;      // standard output
+    std::string err;      // standard error (the program writes nothing there)
+    int exit_status = -1; // -1 when it did not exit normally
+    bool timed_out = false;
+};
+
+struct ProgramOptions {
+    std::vector<std::string> args;        // after the program name
+    std::string input;                    // standard input; closed after it
+    std::optional<std::string> vantor_sim; // VANTOR_SIM, unset when absent
+    std::filesystem::path cwd;            // empty: the current directory
+    double time_limit_seconds = 60.0;
+};
+
+ProgramRun RunProgram(const ProgramOptions &options);
+
+// The program built with the tests.
+std::string ProgramPath();
+
+#endif

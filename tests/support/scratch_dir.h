@@ -1,0 +1,28 @@
+// A private directory for one test, removed with everything in it afterwards.
+#ifndef ZARK_TESTS_SUPPORT_SCRATCH_DIR_H
+#define ZARK_TESTS_SUPPORT_SCRATCH_DIR_H
+
+#include <filesystem>
+#include <string>
+
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir &) = delete;
+    ScratchDir &operator=(const ScratchDir &) = delete;
+
+    const std::filesystem::path &path() const { return path_; }
+    std::filesystem::path operator/(const std::string &name) const { return path_ / name; }
+    void Write(const std::string &name, const std::string &content) const;
+    std::string Read(const std::string &name) const;
+    bool Exists(const std::string &name) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string ReadWholeFile(const std::filesystem::path &path);
+void WriteWholeFile(const std::filesystem::path &path, const std::string &content);
+
+#endif
