@@ -7,6 +7,7 @@
 //   in/       files copied into the scratch directory the program runs in
 //   stdout    the exact standard output expected
 //   expected/ files the run must leave in the scratch directory, compared exactly
+//   absent    names of files the run must not create, one per line
 //
 // ZARK_UPDATE_GOLDEN=1 rewrites stdout and expected/ from what the program
 // did; read every rewritten file before committing it.
@@ -84,6 +85,11 @@ TEST_P(GoldenCase, MatchesGoldenOutput)
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.err, "");
 
+    if (fs::exists(dir / "absent")) {
+        for (const auto &name : ReadLines(dir / "absent")) {
+            EXPECT_FALSE(fs::exists(scratch.path() / name)) << name << " should not have been created";
+        }
+    }
     if (Updating()) {
         WriteWholeFile(dir / "stdout", run.out);
         if (fs::exists(dir / "expected")) {

@@ -1,0 +1,110 @@
+#include "app/arguments.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/help.h"
+#include "app/settings.h"
+#include "common/match_arg.h"
+
+std::int32_t ReadInt(const char *text)
+{
+    const long long value = std::strtoll(text, nullptr, 10);
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<unsigned long long>(value)));
+}
+
+double ReadDouble(const char *text) { return std::strtod(text, nullptr); }
+
+namespace {
+
+enum class Option { Device, Mode, CommandList, Output, Timeout, ReceiveBuffer, DumpCommandList, Help, None };
+
+struct OptionName {
+    Option option;
+    const char *keyword;
+    char separator;
+};
+
+// Tried in this order: the first match handles the argument.
+constexpr OptionName kOptions[] = {
+    {Option::Device, "-device", '='},
+    {Option::Mode, "-mode", '='},
+    {Option::CommandList, "-command_list", '='},
+    {Option::Output, "-output", '='},
+    {Option::Timeout, "-timeout", '='},
+    {Option::ReceiveBuffer, "-receive_buf", '='},
+    {Option::DumpCommandList, "-dump_cmdlist", '='},
+    {Option::Help, "-help", '\0'},
+};
+
+constexpr int kShortestOption = 2;
+
+Option FindOption(const char *argument)
+{
+    for (const OptionName &name : kOptions) {
+        if (MatchArg(argument, name.keyword, name.separator, kShortestOption) >= 0) {
+            return name.option;
+        }
+    }
+    return Option::None;
+}
+
+} // namespace
+
+void ProcessArguments(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        char *argument = argv[i];
+        const Option option = FindOption(argument);
+        const char *equals = std::strchr(argument, '=');
+        const char *value = equals != nullptr ? equals + 1 : "";
+        switch (option) {
+        case Option::Device: {
+            const std::int32_t device = ReadInt(value);
+            if (device < 0) {
+                std::puts("Error reading device number from command line arguments");
+            } else {
+                specified_device = device;
+            }
+            break;
+        }
+        case Option::Mode:
+            specified_mode = value;
+            break;
+        case Option::CommandList:
+            specified_input_file = value;
+            break;
+        case Option::Output:
+            specified_output_file = value;
+            break;
+        case Option::Timeout: {
+            const double seconds = ReadDouble(value);
+            // Written so that a value that is not a number (NaN) is refused too.
+            if (!(seconds > 0.0)) {
+                std::puts("Error reading timeout from command line arguments");
+            } else {
+                timeout = seconds;
+            }
+            break;
+        }
+        case Option::ReceiveBuffer: {
+            const std::int32_t size = ReadInt(value);
+            if (size <= 0) {
+                std::puts("Error reading buffer size from command line arguments");
+            } else {
+                receive_buffer_size = size;
+            }
+            break;
+        }
+        case Option::DumpCommandList:
+            specified_dump_output_file = value;
+            break;
+        case Option::Help:
+            ShowHelp();
+        case Option::None:
+            std::printf("Invalid command line argument error: '%s'\n", argument);
+            break;
+        }
+    }
+}
