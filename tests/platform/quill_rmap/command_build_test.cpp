@@ -233,3 +233,123 @@ TEST(BuildCommand, NonZeroFlagValuesCountAsSet) {
 }
 
 } // namespace
+
+namespace {
+
+// A failed build hands back nothing and leaves no stale description.
+void ExpectNothingBuilt(unsigned char *packet, unsigned int length, const RmapPacketInfo &info, const char *name) {
+    EXPECT_EQ(packet, nullptr) << name;
+    RMAP_FreeBuffer(packet);
+    EXPECT_EQ(length, 0u) << name;
+    EXPECT_EQ(RMAP_GetPacketType(&info), RMAP_PACKET_TYPE_INVALID) << name;
+    EXPECT_EQ(info.header_crc_location, nullptr) << name;
+    EXPECT_EQ(info.data_crc_location, nullptr) << name;
+}
+
+TEST(BuildFailure, WriteCommand) {
+    const Bytes fe{0xFE}, twenty{0x20}, data{1, 2, 3};
+    const Bytes path13{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 0x20};
+    const struct {
+        const char *name;
+        const unsigned char *target;
+        unsigned target_count;
+        const unsigned char *reply;
+        unsigned char reply_count;
+        const unsigned char *data;
+        unsigned data_count;
+    } cases[] = {
+        {"empty target address", fe.data(), 0, twenty.data(), 1, data.data(), 3},
+        {"null target address", nullptr, 0, twenty.data(), 1, data.data(), 3},
+        {"null target with count", nullptr, 1, twenty.data(), 1, data.data(), 3},
+        {"empty reply address", fe.data(), 1, twenty.data(), 0, data.data(), 3},
+        {"null reply with count", fe.data(), 1, nullptr, 1, data.data(), 3},
+        {"reply path of 13 bytes", fe.data(), 1, path13.data(), 14, data.data(), 3},
+        {"null data with count", fe.data(), 1, twenty.data(), 1, nullptr, 3},
+        {"data length 2^24", fe.data(), 1, twenty.data(), 1, data.data(), 0x1000000},
+        {"data length at the top", fe.data(), 1, twenty.data(), 1, data.data(), 0xFFFFFFFFu},
+    };
+    for (const auto &c : cases) {
+        unsigned int length = 99;
+        RmapPacketInfo info;
+        info.packet_type = RMAP_PACKET_TYPE_WRITE_COMMAND;
+        unsigned char *packet = RMAP_BuildWriteCommandPacket(c.target, c.target_count, c.reply, c.reply_count, 1, 1,
+                                                             1, 0, 0, 0, 0, c.data, c.data_count, &length, &info, 1);
+        ExpectNothingBuilt(packet, length, info, c.name);
+    }
+}
+
+TEST(BuildFailure, ReadCommand) {
+    const Bytes fe{0xFE}, twenty{0x20};
+    const Bytes path13{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 0x20};
+    const struct {
+        const char *name;
+        const unsigned char *target;
+        unsigned target_count;
+        const unsigned char *reply;
+        unsigned char reply_count;
+        unsigned read_length;
+    } cases[] = {
+        {"empty target address", nullptr, 0, twenty.data(), 1, 4},
+        {"empty reply address", fe.data(), 1, nullptr, 0, 4},
+        {"reply path of 13 bytes", fe.data(), 1, path13.data(), 14, 4},
+        {"read length 2^24", fe.data(), 1, twenty.data(), 1, 0x1000000},
+        {"read length at the top", fe.data(), 1, twenty.data(), 1, 0xFFFFFFFFu},
+    };
+    for (const auto &c : cases) {
+        unsigned int length = 99;
+        RmapPacketInfo info;
+        unsigned char *packet = RMAP_BuildReadCommandPacket(c.target, c.target_count, c.reply, c.reply_count, 1, 0,
+                                                            0, 0, 0, c.read_length, &length, &info, 1);
+        ExpectNothingBuilt(packet, length, info, c.name);
+    }
+}
+
+TEST(BuildFailure, ReadModifyWriteCommand) {
+    const Bytes fe{0xFE}, twenty{0x20}, bytes{1, 2, 3, 4};
+    const struct {
+        const char *name;
+        unsigned char data_length;
+        const unsigned char *data;
+        const unsigned char *mask;
+        const unsigned char *reply;
+        unsigned char reply_count;
+    } cases[] = {
+        {"length 1", 1, bytes.data(), bytes.data(), twenty.data(), 1},
+        {"length 3", 3, bytes.data(), bytes.data(), twenty.data(), 1},
+        {"length 5", 5, bytes.data(), bytes.data(), twenty.data(), 1},
+        {"length 7", 7, bytes.data(), bytes.data(), twenty.data(), 1},
+        {"length 9", 9, bytes.data(), bytes.data(), twenty.data(), 1},
+        {"length 10", 10, bytes.data(), bytes.data(), twenty.data(), 1},
+        {"length 255", 255, bytes.data(), bytes.data(), twenty.data(), 1},
+        {"null data", 2, nullptr, bytes.data(), twenty.data(), 1},
+        {"null mask", 2, bytes.data(), nullptr, twenty.data(), 1},
+        {"empty reply address", 2, bytes.data(), bytes.data(), twenty.data(), 0},
+    };
+    for (const auto &c : cases) {
+        unsigned int length = 99;
+        RmapPacketInfo info;
+        unsigned char *packet = RMAP_BuildReadModifyWriteCommandPacket(
+            fe.data(), 1, c.reply, c.reply_count, 0, 0, 0, 0, c.data_length, c.data, c.mask, &length, &info, 1);
+        ExpectNothingBuilt(packet, length, info, c.name);
+    }
+}
+
+TEST(BuildFailure, LimitsThatStillBuild) {
+    // Twelve bytes of reply path and a 24-bit read length are the largest allowed.
+    const Bytes fe{0xFE}, path12{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0x20};
+    unsigned int length = 0;
+    RmapPacketInfo info;
+    Packet packet(RMAP_BuildReadCommandPacket(fe.data(), 1, path12.data(), 13, 1, 0, 0, 0, 0, 0xFFFFFF, &length,
+                                              &info, 1));
+    ASSERT_NE(packet, nullptr);
+    EXPECT_EQ(length, 28u);
+    // Path bytes can be as many as the caller likes.
+    const Bytes long_target(1000, 0x03);
+    Packet routed(RMAP_BuildReadCommandPacket(long_target.data(), 1000, path12.data(), 13, 1, 0, 0, 0, 0, 4, &length,
+                                              &info, 1));
+    ASSERT_NE(routed, nullptr);
+    EXPECT_EQ(length, 999u + 28u);
+    RMAP_FreeBuffer(nullptr); // releasing nothing is harmless
+}
+
+} // namespace
