@@ -11,7 +11,12 @@
  * address bytes are the reply path followed by the initiator logical address
  * (the last byte).  On a received reply, the reply address is what stands in
  * front of the protocol identifier and the target address is the target
- * logical address of the reply header.
+ * logical address of the reply header.  A reply path is padded in front with
+ * zero bytes and leading zeros read back as padding, so a reply path that
+ * starts with 0x00 reads back without those bytes.
+ *
+ * The trailing argument of the build functions and of RMAP_CheckPacketValid
+ * is accepted for compatibility (callers pass 1) and otherwise ignored.
  */
 #ifndef ZARK_DEVICE_QUILL_RMAP_H
 #define ZARK_DEVICE_QUILL_RMAP_H
@@ -37,6 +42,9 @@ enum {
  * bytes are copied.  header_crc_location and data_crc_location are set by the
  * build functions so that a caller can overwrite a CRC on purpose; they are
  * null after RMAP_CheckPacketValid and where a packet has no such byte.
+ * header_crc and data_crc keep the values the packet was built or received
+ * with; a packet without data has data_crc 0 and no data.  Fields a packet
+ * does not carry (a reply's key and addresses, a command's status) are 0.
  */
 typedef struct RmapPacketInfo {
     int packet_type;
@@ -61,6 +69,16 @@ typedef struct RmapPacketInfo {
     unsigned char *data_crc_location;
 } RmapPacketInfo;
 
+/*
+ * Command builders.  A build fails, returning null with *packet_length 0 and
+ * *info cleared (packet type 255), when: the target or reply address is
+ * empty (a null pointer with count 0 is empty); a pointer is null with a
+ * non-zero count; the reply path (reply address without its last byte) is
+ * longer than 12 bytes; the data length is above 0xFFFFFF; a read/modify/write
+ * data length is not 0, 2, 4, 6 or 8; or the packet would not fit in 32 bits
+ * or in memory.  packet_length and info may be null.  Flags count as set when
+ * non-zero.
+ */
 unsigned char *RMAP_BuildWriteCommandPacket(
     const unsigned char *target_address, unsigned int target_address_length,
     const unsigned char *reply_address, unsigned char reply_address_length,
@@ -76,7 +94,8 @@ unsigned char *RMAP_BuildReadCommandPacket(
     unsigned int address, unsigned char extended_address, unsigned int read_length,
     unsigned int *packet_length, RmapPacketInfo *info, unsigned char always_one);
 
-/* data_length is the packet's data length field: data bytes plus mask bytes. */
+/* data_length is the packet's data length field: data bytes plus mask bytes,
+   taken half from data and half from mask. */
 unsigned char *RMAP_BuildReadModifyWriteCommandPacket(
     const unsigned char *target_address, unsigned int target_address_length,
     const unsigned char *reply_address, unsigned char reply_address_length,
@@ -85,6 +104,7 @@ unsigned char *RMAP_BuildReadModifyWriteCommandPacket(
     const unsigned char *data, const unsigned char *mask,
     unsigned int *packet_length, RmapPacketInfo *info, unsigned char always_one);
 
+/* Releases a packet from a build function; null is ignored. */
 void RMAP_FreeBuffer(unsigned char *packet);
 
 /*
@@ -126,6 +146,7 @@ enum {
 int RMAP_CheckPacketValid(const void *bytes, unsigned int length, RmapPacketInfo *info,
                           unsigned char always_one);
 
+/* Accessors; a null record reads as a cleared one (type 255, no bytes). */
 int RMAP_GetPacketType(const RmapPacketInfo *info);
 const unsigned char *RMAP_GetReplyAddress(const RmapPacketInfo *info, unsigned long long *length);
 const unsigned char *RMAP_GetTargetAddress(const RmapPacketInfo *info, unsigned long long *length);

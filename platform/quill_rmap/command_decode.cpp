@@ -49,16 +49,17 @@ int ParseCommand(std::span<const std::uint8_t> packet, Command &command, std::si
     if (rest > needed) return RMAP_CHECK_TOO_LONG;
     std::span<const std::uint8_t> data;
     reader.Take(command.data_length, data);
-    if (Crc8(packet.subspan(length)) != 0) return RMAP_CHECK_DATA_CRC;
-    if (command.read_modify_write) {
-        // Data and mask halves only exist for the lengths the standard allows.
-        if (!IsReadModifyWriteCommandLength(command.data_length)) return RMAP_CHECK_READ_MODIFY_WRITE_LENGTH;
+    // The data is handed over even when its CRC is wrong: a target that
+    // writes without verifying has stored it by the time the CRC arrives.
+    const bool length_ok = !command.read_modify_write || IsReadModifyWriteCommandLength(command.data_length);
+    if (!command.read_modify_write) {
+        command.data = data;
+    } else if (length_ok) {
         command.data = data.first(data.size() / 2);
         command.mask = data.subspan(data.size() / 2);
-    } else {
-        command.data = data;
     }
-    return RMAP_CHECK_OK;
+    if (Crc8(packet.subspan(length)) != 0) return RMAP_CHECK_DATA_CRC;
+    return length_ok ? RMAP_CHECK_OK : RMAP_CHECK_READ_MODIFY_WRITE_LENGTH;
 }
 
 } // namespace detail

@@ -17,7 +17,8 @@ inline constexpr int kNotACommand = -1;
 // length against the bytes present, data CRC, read/modify/write length.
 // Returns RMAP_CHECK_OK or the RMAP_CHECK_* fault found first (kNotACommand
 // for a reply).  Header fields are filled whenever the header is complete;
-// data and mask only when the data was found sound.  header_length is the
+// data and mask once the bytes present match the data length (data and mask
+// of a read/modify/write only for an allowed length).  header_length is the
 // bytes from target logical address through header CRC once known, else 0.
 int ParseCommand(std::span<const std::uint8_t> packet, Command &command, std::size_t &header_length);
 

@@ -141,6 +141,22 @@ TEST(DecodeCommand, HeaderFieldsFilledWhenAFaultIsAnswered) {
     EXPECT_TRUE(c.reply);
 }
 
+TEST(DecodeCommand, DataGivenEvenWithAWrongDataCrc) {
+    // A target writing without verification has stored the data already.
+    const Bytes packet = Concat({WithCrc(Header(0x6C, {}, 2)), {0x0A, 0x0B, 0x00}});
+    Command c;
+    ASSERT_EQ(DecodeCommand(packet, c), CommandCheck::DataCrcError);
+    EXPECT_EQ(Span(c.data), (Bytes{0x0A, 0x0B}));
+    const Bytes rmw = Concat({WithCrc(Header(0x5C, {}, 2)), {0x0A, 0x0B, 0x00}});
+    ASSERT_EQ(DecodeCommand(rmw, c), CommandCheck::DataCrcError);
+    EXPECT_EQ(Span(c.data), Bytes{0x0A});
+    EXPECT_EQ(Span(c.mask), Bytes{0x0B});
+    const Bytes odd = Concat({WithCrc(Header(0x5C, {}, 3)), WithCrc({1, 2, 3})});
+    ASSERT_EQ(DecodeCommand(odd, c), CommandCheck::RmwLengthError);
+    EXPECT_TRUE(c.data.empty());
+    EXPECT_TRUE(c.mask.empty());
+}
+
 TEST(DecodeCommand, ReplyPathDropsOnlyLeadingZeros) {
     const Bytes packet = WithCrc(Header(0x4E, {0, 0, 0, 0x03, 0x00, 0x04, 0x00, 0x05}, 1));
     Command c;
@@ -181,6 +197,19 @@ TEST(TargetReplies, ReadModifyWriteReply) {
     const Bytes old{0x33, 0x44};
     EXPECT_EQ(BuildReadReply(c, 0, old), (Bytes{0x20, 0x01, 0x1C, 0x00, 0xFE, 0x01, 0x02, 0x00, 0x00, 0x00, 0x02,
                                                 0x29, 0x33, 0x44, 0xFF}));
+}
+
+} // namespace
+
+namespace {
+
+TEST(TargetReplies, ReplyToAReservedPacketTypeIsAPlainReply) {
+    // The reply's packet type is always 00, whatever the command carried.
+    quill_rmap::Command c;
+    ASSERT_EQ(DecodeCommand(WithCrc(Header(0xCC, {}, 4)), c), CommandCheck::InvalidCommandCode);
+    EXPECT_EQ(quill_rmap::BuildReadReply(c, 2, {}),
+              Concat({WithCrc({0x20, 0x01, 0x0C, 0x02, 0xFE, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00}), {0x00}}));
+    EXPECT_EQ(quill_rmap::BuildWriteReply(c, 2)[2], 0x0C);
 }
 
 } // namespace
