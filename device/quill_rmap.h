@@ -87,7 +87,42 @@ unsigned char *RMAP_BuildReadModifyWriteCommandPacket(
 
 void RMAP_FreeBuffer(unsigned char *packet);
 
-/* 0 when the bytes are a complete, consistent RMAP command or reply. */
+/*
+ * Results of RMAP_CheckPacketValid: 0 when the bytes are a complete,
+ * consistent RMAP command or reply, otherwise the first fault found.
+ *
+ * Bytes below 32 in front of the packet are path addresses (logical addresses
+ * run from 32 to 255): the first byte of 32 or more is the logical address
+ * that the protocol identifier must follow.  A command's path bytes belong to
+ * its target address, a reply's to its reply address.
+ *
+ * Checked in order.  Commands: 2, 3, 6, 7, then 4, 5 (a target discards a
+ * corrupt header before judging its instruction), then 8 or 9, 10, 11.
+ * Replies: 2, 3, 4, 5, 6, 7, then 8 or 9, 10, 11.
+ */
+enum {
+    RMAP_CHECK_OK = 0,
+    RMAP_CHECK_NULL_BYTES = 1,       /* a null pointer with a non-zero length */
+    RMAP_CHECK_TOO_SHORT = 2,        /* no logical address, protocol identifier and
+                                        instruction after the path bytes (also length 0) */
+    RMAP_CHECK_PROTOCOL_ID = 3,      /* protocol identifier other than 1 */
+    RMAP_CHECK_RESERVED_BIT = 4,     /* instruction bit 7 set */
+    RMAP_CHECK_COMMAND_CODE = 5,     /* command code that does not exist; for a reply
+                                        also a command that asks for no reply */
+    RMAP_CHECK_HEADER_TRUNCATED = 6, /* fewer bytes than the header the instruction implies */
+    RMAP_CHECK_HEADER_CRC = 7,       /* header CRC wrong */
+    RMAP_CHECK_DATA_TRUNCATED = 8,   /* fewer bytes than data length plus data CRC (early EOP) */
+    RMAP_CHECK_TOO_LONG = 9,         /* bytes beyond the end the header implies (too much data) */
+    RMAP_CHECK_DATA_CRC = 10,        /* data CRC wrong */
+    RMAP_CHECK_READ_MODIFY_WRITE_LENGTH = 11 /* read/modify/write data length not 0, 2, 4, 6
+                                                or 8 (command) or above 4 (reply) */
+};
+
+/*
+ * Validates and describes bytes in place: info's pointers point into them.
+ * On a non-zero result info is cleared (packet type 255).  info may be null.
+ * The trailing argument is accepted for compatibility and ignored.
+ */
 int RMAP_CheckPacketValid(const void *bytes, unsigned int length, RmapPacketInfo *info,
                           unsigned char always_one);
 
