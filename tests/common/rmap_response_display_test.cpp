@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "captured_stream.h"
 #include "app/settings.h"
 #include "common/display.h"
 #include "rmap_library_override.h"
@@ -85,29 +86,6 @@ std::string Hex(unsigned value)
     std::snprintf(text, sizeof text, "%x", value);
     return text;
 }
-
-class CapturedStream {
-public:
-    CapturedStream() : stream_(open_memstream(&buffer_, &size_)) {}
-    ~CapturedStream()
-    {
-        std::fclose(stream_);
-        std::free(buffer_);
-    }
-    CapturedStream(const CapturedStream &) = delete;
-    CapturedStream &operator=(const CapturedStream &) = delete;
-    std::FILE *stream() const { return stream_; }
-    std::string Text()
-    {
-        std::fflush(stream_);
-        return std::string(buffer_, size_);
-    }
-
-private:
-    char *buffer_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE *stream_;
-};
 
 struct Shown {
     bool result;
@@ -457,21 +435,6 @@ TEST_F(RmapResponseDisplay, DataFileThatCannotBeOpenedIsPassedOver)
         EXPECT_TRUE(shown.result) << name;
         EXPECT_EQ(shown.text, expected) << name;
     }
-}
-
-TEST_F(RmapResponseDisplay, LargeReadReply)
-{
-    Reply read;
-    read.instruction = kReplyBit | kIncrement;
-    read.data.resize(100000);
-    std::string data_row = "Data: ";
-    for (std::size_t i = 0; i < read.data.size(); ++i) {
-        read.data[i] = static_cast<std::uint8_t>(i * 11);
-        data_row += Hex(read.data[i]) + " ";
-    }
-    const Shown shown = Show(Build(read));
-    EXPECT_TRUE(shown.result);
-    EXPECT_NE(shown.text.find(data_row + "\nData CRC: " + Hex(read.data_crc) + "\n"), std::string::npos);
 }
 
 TEST_F(RmapResponseDisplay, RandomBytesNeverCrash)
