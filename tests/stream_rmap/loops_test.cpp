@@ -244,13 +244,4 @@ TEST_F(LoopsTest, DroppedDeepNestIsCountedAsOneCommand)
     EXPECT_EQ(e.chain->next->number, kDepth + 2);
 }
 
-TEST_F(LoopsTest, AMillionRepetitionsOfOneRead)
-{
-    Expanded e = Expand("l;\nNumberToRepeat: 1; TimesToRepeat: n1000000;\n\n" + kFirstRead);
-    ASSERT_TRUE(e.expanded);
-    ASSERT_EQ(e.chain->children.size(), 1000000u);
-    EXPECT_EQ(RunOrder(e.chain.get()).size(), 1000000u);
-    EXPECT_EQ(e.chain->children.back()->number, 1);
-}
-
 } // namespace
