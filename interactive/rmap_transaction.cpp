@@ -204,11 +204,13 @@ ReceiveBuffer IR_StartReceivingReply(DeviceHandle device, TransferId &id, Packet
 void IR_ReceiveReply(DeviceHandle device, TransferId id, ReceiveBuffer buffer, PacketProperties &properties,
                      TransferStatus status)
 {
-    std::puts("Command successfully sent, waiting for reply. Press any key to stop.");
-    std::fflush(stdout);
     bool key_pressed = false;
     {
+        // Single-key mode before the message, so that a key pressed as soon as
+        // it shows is neither echoed nor left for the next prompt.
         SingleKeyMode single_key_mode;
+        std::puts("Command successfully sent, waiting for reply. Press any key to stop.");
+        std::fflush(stdout);
         WaitOnKeyPressOrReadCompleting(device, id, &status, &key_pressed);
         Vantor_FreeRead(device, id);
         if (status == VANTOR_TRANSFER_SUCCESS) {
