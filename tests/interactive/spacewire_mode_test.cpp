@@ -29,14 +29,6 @@ protected:
     DeviceHandle device_ = nullptr;
 };
 
-TEST_F(SpaceWireMode, BaseStaysInForceAfterTheMode)
-{
-    FeedStdin("b=o\nBASE=I\nx\n");
-    CaptureStdout capture;
-    IS_RequestCommand(device_);
-    EXPECT_EQ(capture.Take(), std::string(kPrompt) + "Base updated.\n" + kPrompt + "Base updated.\n" + kPrompt);
-    EXPECT_EQ(default_base, 2);
-}
 
 TEST_F(SpaceWireMode, EveryExchangeIsUndone)
 {
@@ -58,22 +50,5 @@ TEST_F(SpaceWireMode, UnreadableConsoleIsNamedAndEndsTheMode)
     EXPECT_EQ(capture.Take(), std::string(kPrompt) + "Error reading command\n");
 }
 
-TEST_F(SpaceWireMode, SendResultReported)
-{
-    const std::uint8_t packet[] = {0x01};
-    {
-        CaptureStdout capture;
-        EXPECT_TRUE(IS_SendCommand(device_, packet));
-        EXPECT_EQ(capture.Take(), "Command successfully sent.  ");
-    }
-    ASSERT_TRUE(vantor_sim::ApplySettings("far_end=loopback;send_status=13"));
-    ASSERT_NE(Vantor_Open(&device_, 0), 0);
-    {
-        CaptureStdout capture;
-        EXPECT_FALSE(IS_SendCommand(device_, packet));
-        EXPECT_EQ(capture.Take(), "Error sending command: An error was encountered on the USB bus.\n");
-    }
-    EXPECT_EQ(vantor_sim::LiveTransferCount(), 0u);
-}
 
 } // namespace
