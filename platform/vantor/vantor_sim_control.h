@@ -11,6 +11,11 @@
 //   the send call runs, and the reply (or loopback copy) arrives at the
 //   adapter at once.  All devices' links lead to the same far end: one target
 //   with one memory.
+// - Devices.  Vantor_GetUnopenedDeviceType gives -1 for a number with no
+//   attached device.  Opening an open device again succeeds with the same
+//   handle and state.  Header and network mode are only recorded.
+//   Vantor_SetTimeout refuses (returns 0) a time-out that is not a finite
+//   number above 0.
 // - Arrival.  A packet arriving at a device fills the oldest unfinished read
 //   of that device, so a read started before a send receives its reply.  With
 //   no read pending it waits in a queue, drained by the next read, but only
@@ -41,6 +46,24 @@
 // - Fault injection.  send_status=S: every send ends with S (the packets go
 //   out only when S is 2).  read_status=S: every read ends with S at once,
 //   receiving nothing; Vantor_ReadPackets still returns 1.
+// - Faulty far end.  reply_fault=KIND with reply_fault_every=N spoils target
+//   reply number N, 2N, 3N... (counted from 1 since the settings were applied,
+//   over all devices, at the far end: a reply dropped at an unregistered
+//   device still counts; loopback packets do not).  A spoilt reply arrives
+//   like any other: it fills the oldest unfinished read or waits in the queue,
+//   and the trace shows it as it arrived.  The kinds, with the reply path
+//   already taken off:
+//     header_crc      header CRC byte inverted (byte 7 of a write reply,
+//                     byte 11 of a read or read/modify/write reply)
+//     data_crc        data CRC (last byte) inverted; a write reply has none
+//                     and arrives unchanged, but is counted all the same
+//     truncate        the last byte missing
+//     pad             one byte 0x00 added at the end
+//     transaction_id  identifier + 1 modulo 65536, header CRC recomputed
+//     eep             unchanged bytes ending with an EEP
+//     duplicate       two identical copies, one after the other: they fill
+//                     two reads, or one read of two packets, or both queue
+//     drop            nothing arrives; a read waiting for it times out
 // - Bad identifiers.  Status and wait calls on an unknown, released or
 //   other-kind TransferId give 12; on an unknown DeviceHandle 5.  Free calls on
 //   such identifiers return 0 and release nothing.  Handles and ids never
@@ -58,6 +81,7 @@
 //   at a registered device ("<"): the sign, a blank, the bytes in two-digit
 //   lower-case hexadecimal each followed by a blank, then EOP, EEP, or none
 //   for an injected packet without end marker.  Example: "> fe 01 4c EOP".
+//   Packets dropped at an unregistered device are not traced.
 // - Malformed settings are named in one line on standard output beginning
 //   "VANTOR_SIM:", printed when the settings are applied, and ignored.
 // - Not thread-safe: the program is single-threaded.
