@@ -1,5 +1,45 @@
 // The data-value syntax shared by every prompt and command list, and the
 // boolean words.  Nothing here prints; failure is the caller's to report.
+//
+// Data values
+// -----------
+// Items separated by runs of white space (space, tab, CR, LF); white space
+// before the first and after the last item is allowed; the empty text is an
+// empty value.  An item is one of:
+//
+//   number     [prefix] digits
+//              prefix: i or 0b (base 2), o or 0o (8), n or 0d (10), h or 0x (16),
+//              either case, at most one, only at the start of the item.  A "0"
+//              is a prefix only when b, o, d or x follows.  Without a prefix the
+//              digits are in default_base.  The value is accumulated modulo 2^32
+//              and contributes one byte, its low 8 bits.
+//   text       a quote (" ' or `), then every character up to the next quote of
+//              any of the three kinds, taken as bytes unchanged.  A text that
+//              runs to the end of the line keeps what it collected.
+//   file       "-" then a file name up to the next white space, or "-" then a
+//              quoted name (which may hold white space); every byte of the file.
+//
+// Digits written directly behind a closing quote (of text or of a file name)
+// are a number in default_base that contributes one more byte.
+//
+// The first value is the full 32-bit value of the first number when the
+// first byte comes from a number, otherwise that first byte.
+//
+// An item made of a prefix alone, or of an empty pair of quotes, is skipped
+// when it ends at white space after some byte has been produced; anywhere
+// else (first item, or last in the text) it makes the text invalid.  So are
+// a digit outside the item's base, any other character inside a number, "-"
+// without a name, an empty or unclosed quoted file name, a file that is not a
+// readable regular file, and a NUL character anywhere.
+//
+// Single-value mode: once an item that ends at white space leaves at least
+// one byte in the result, only white space may follow.
+//
+// Worked example, default_base 16, file "f" holding the bytes 41 42:
+//   "0x1234  'a b'  i101 -f 7"  ->  34 61 20 62 05 41 42 07, first value 0x1234
+//   "'' 12"                     ->  invalid (empty quotes before any byte)
+//   "12 '' 34"                  ->  12 34
+//   "12 0x"                     ->  invalid (bare prefix at the end)
 #ifndef ZARK_COMMON_DATA_VALUE_H
 #define ZARK_COMMON_DATA_VALUE_H
 

@@ -1,0 +1,51 @@
+#include "common/byte_text.h"
+
+#include <cstring>
+
+#include "common/number_base.h"
+
+namespace {
+
+// A byte in base 2 needs 8 digits; one more for the blank behind it.
+constexpr std::size_t kLongestByteText = 9;
+
+struct ByteTexts {
+    char text[256][kLongestByteText];
+    unsigned char length[256];
+};
+
+void FillByteTexts(int base, ByteTexts &texts)
+{
+    for (int value = 0; value < 256; ++value) {
+        char digits[34];
+        itoa(static_cast<std::uint32_t>(value), digits, base);
+        const std::size_t length = std::strlen(digits);
+        std::memcpy(texts.text[value], digits, length);
+        texts.text[value][length] = ' ';
+        texts.length[value] = static_cast<unsigned char>(length + 1);
+    }
+}
+
+} // namespace
+
+void WriteBytesInBase(std::span<const std::uint8_t> bytes, int base, std::FILE *stream)
+{
+    if (bytes.empty()) {
+        return;
+    }
+    // The text of every byte value is made once per call, so that a large
+    // packet costs one table look-up and a copy per byte.
+    ByteTexts texts{};
+    FillByteTexts(base, texts);
+    char buffer[16384];
+    std::size_t used = 0;
+    for (const std::uint8_t byte : bytes) {
+        if (used + kLongestByteText > sizeof buffer) {
+            std::fwrite(buffer, 1, used, stream);
+            used = 0;
+        }
+        std::memcpy(buffer + used, texts.text[byte], kLongestByteText);
+        used += texts.length[byte];
+    }
+    std::fwrite(buffer, 1, used, stream);
+}

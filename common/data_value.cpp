@@ -1,0 +1,283 @@
+#include "common/data_value.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "app/settings.h"
+#include "cmdlist/white_space.h"
+#include "common/file_bytes.h"
+
+namespace {
+
+bool IsQuote(char c) { return c == '"' || c == '\'' || c == '`'; }
+
+bool IsSpace(char c) { return IsWhiteSpace(static_cast<unsigned char>(c)); }
+
+// The base named by a one-letter prefix, or 0.
+int LetterPrefixBase(char c)
+{
+    switch (c) {
+    case 'i': case 'I': return 2;
+    case 'o': case 'O': return 8;
+    case 'n': case 'N': return 10;
+    case 'h': case 'H': return 16;
+    default: return 0;
+    }
+}
+
+// The base named by the letter behind a "0" prefix, or 0.
+int ZeroPrefixBase(char c)
+{
+    switch (c) {
+    case 'b': case 'B': return 2;
+    case 'o': case 'O': return 8;
+    case 'd': case 'D': return 10;
+    case 'x': case 'X': return 16;
+    default: return 0;
+    }
+}
+
+int DigitValue(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+struct Digits {
+    bool valid = true;
+    bool any = false;
+    std::uint32_t value = 0;
+};
+
+class Converter {
+public:
+    Converter(std::string_view text, bool single_value) : text_(text), single_value_(single_value) {}
+
+    std::optional<DataValue> Run()
+    {
+        for (;;) {
+            SkipWhiteSpace();
+            if (AtEnd()) {
+                return std::move(result_);
+            }
+            bool produced_nothing = false;
+            if (!ConvertItem(produced_nothing)) {
+                return std::nullopt;
+            }
+            // The item stopped at white space or at the end of the text.
+            if (produced_nothing) {
+                // A bare prefix or empty quotes: harmless only between items
+                // once something has been produced.
+                if (AtEnd() || result_.bytes.empty()) {
+                    return std::nullopt;
+                }
+                continue;
+            }
+            if (single_value_ && !AtEnd() && !result_.bytes.empty()) {
+                SkipWhiteSpace();
+                if (!AtEnd()) {
+                    return std::nullopt;
+                }
+                return std::move(result_);
+            }
+        }
+    }
+
+private:
+    bool AtEnd() const { return position_ == text_.size(); }
+
+    void SkipWhiteSpace()
+    {
+        while (!AtEnd() && IsSpace(text_[position_])) {
+            ++position_;
+        }
+    }
+
+    void AppendNumber(std::uint32_t value)
+    {
+        if (result_.bytes.empty()) {
+            result_.first_value = value;
+        }
+        result_.bytes.push_back(static_cast<std::uint8_t>(value & 0xFFu));
+    }
+
+    void AppendRaw(const char *begin, std::size_t length)
+    {
+        if (length == 0) {
+            return;
+        }
+        if (result_.bytes.empty()) {
+            result_.first_value = static_cast<unsigned char>(*begin);
+        }
+        const auto *bytes = reinterpret_cast<const std::uint8_t *>(begin);
+        result_.bytes.insert(result_.bytes.end(), bytes, bytes + length);
+    }
+
+    // Reads digits in base up to white space or the end of the text.
+    Digits ReadDigits(int base)
+    {
+        Digits digits;
+        const auto multiplier = static_cast<std::uint32_t>(base);
+        while (!AtEnd() && !IsSpace(text_[position_])) {
+            const int digit = DigitValue(text_[position_]);
+            if (digit < 0 || digit >= base) {
+                digits.valid = false;
+                return digits;
+            }
+            digits.value = digits.value * multiplier + static_cast<std::uint32_t>(digit);
+            digits.any = true;
+            ++position_;
+        }
+        return digits;
+    }
+
+    // Digits written directly behind a closing quote add one more byte.
+    bool ConvertDigitsBehindQuote(bool &any)
+    {
+        const Digits digits = ReadDigits(default_base);
+        if (!digits.valid) {
+            return false;
+        }
+        any = digits.any;
+        if (digits.any) {
+            AppendNumber(digits.value);
+        }
+        return true;
+    }
+
+    // The position of the next quote of any kind from position_, or npos.
+    std::size_t FindQuote() const
+    {
+        for (std::size_t i = position_; i < text_.size(); ++i) {
+            if (IsQuote(text_[i])) {
+                return i;
+            }
+        }
+        return std::string_view::npos;
+    }
+
+    bool ConvertItem(bool &produced_nothing)
+    {
+        const char first = text_[position_];
+        if (IsQuote(first)) {
+            return ConvertQuotedText(produced_nothing);
+        }
+        if (first == '-') {
+            return ConvertFileReference();
+        }
+        return ConvertNumber(produced_nothing);
+    }
+
+    bool ConvertNumber(bool &produced_nothing)
+    {
+        int base = default_base;
+        const char first = text_[position_];
+        if (const int letter_base = LetterPrefixBase(first); letter_base != 0) {
+            base = letter_base;
+            position_ += 1;
+        } else if (first == '0' && position_ + 1 < text_.size() && ZeroPrefixBase(text_[position_ + 1]) != 0) {
+            base = ZeroPrefixBase(text_[position_ + 1]);
+            position_ += 2;
+        }
+        const Digits digits = ReadDigits(base);
+        if (!digits.valid) {
+            return false;
+        }
+        if (digits.any) {
+            AppendNumber(digits.value);
+        } else {
+            produced_nothing = true;
+        }
+        return true;
+    }
+
+    bool ConvertQuotedText(bool &produced_nothing)
+    {
+        ++position_;
+        const std::size_t start = position_;
+        const std::size_t close = FindQuote();
+        if (close == std::string_view::npos) {
+            // Unclosed text keeps what it collected; with nothing collected
+            // it is an empty item at the end of the text.
+            AppendRaw(text_.data() + start, text_.size() - start);
+            position_ = text_.size();
+            produced_nothing = start == text_.size();
+            return true;
+        }
+        AppendRaw(text_.data() + start, close - start);
+        position_ = close + 1;
+        bool any_digits = false;
+        if (!ConvertDigitsBehindQuote(any_digits)) {
+            return false;
+        }
+        produced_nothing = close == start && !any_digits;
+        return true;
+    }
+
+    bool ConvertFileReference()
+    {
+        ++position_;
+        if (AtEnd() || IsSpace(text_[position_])) {
+            return false;
+        }
+        std::string name;
+        const bool quoted = IsQuote(text_[position_]);
+        if (quoted) {
+            ++position_;
+            const std::size_t close = FindQuote();
+            if (close == std::string_view::npos || close == position_) {
+                return false;
+            }
+            name.assign(text_.substr(position_, close - position_));
+            position_ = close + 1;
+        } else {
+            const std::size_t start = position_;
+            while (!AtEnd() && !IsSpace(text_[position_])) {
+                ++position_;
+            }
+            name.assign(text_.substr(start, position_ - start));
+        }
+        const bool was_empty = result_.bytes.empty();
+        if (!AppendFileBytes(name, result_.bytes)) {
+            return false;
+        }
+        if (was_empty && !result_.bytes.empty()) {
+            result_.first_value = result_.bytes.front();
+        }
+        if (quoted) {
+            bool any_digits = false;
+            return ConvertDigitsBehindQuote(any_digits);
+        }
+        return true;
+    }
+
+    std::string_view text_;
+    bool single_value_;
+    std::size_t position_ = 0;
+    DataValue result_;
+};
+
+} // namespace
+
+std::optional<DataValue> CreateDataFromString(std::string_view text, bool single_value)
+{
+    // A NUL would end the text early for any caller holding it as a C string;
+    // refusing it keeps every caller's view of the value the same.
+    if (text.find('\0') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    try {
+        return Converter(text, single_value).Run();
+    } catch (const std::bad_alloc &) {
+        return std::nullopt;
+    }
+}

@@ -1,0 +1,161 @@
+#include <array>
+#include <span>
+
+#include "app/settings.h"
+#include "common/byte_text.h"
+#include "common/display.h"
+#include "common/number_base.h"
+#include "device/quill_rmap.h"
+
+namespace {
+
+constexpr const char *kStructureError = "Error in the structure of the RMAP packet\n";
+
+// Index = status code; null where the code has no meaning of its own.
+constexpr std::array<const char *, 13> kStatusLines{
+    "Status = success\n",
+    "Status = general error\n",
+    "Status = unused packet or command code\n",
+    "Status = invalid key\n",
+    "Status = invalid data CRC\n",
+    "Status = early EOP\n",
+    "Status = too much data\n",
+    "Status = EEP\n",
+    nullptr,
+    "Status = buffer overrun\n",
+    "Status = command not implemented or authorised\n",
+    "Status = data length error\n",
+    "Status = invalid target logical address\n",
+};
+
+// A field the library hands back, checked against the bytes received before
+// anything of it is read: a field longer than the packet, or a missing
+// pointer behind a non-zero count, means the description cannot be trusted.
+struct Field {
+    const unsigned char *bytes = nullptr;
+    unsigned long long count = 0;
+
+    bool FitsIn(int packet_length) const
+    {
+        return count <= static_cast<unsigned long long>(packet_length) && (count == 0 || bytes != nullptr);
+    }
+    std::span<const std::uint8_t> View() const
+    {
+        if (count == 0) {
+            return {};
+        }
+        return {bytes, static_cast<std::size_t>(count)};
+    }
+};
+
+void WriteByteRow(const char *label, const Field &field, std::FILE *stream)
+{
+    std::fputs(label, stream);
+    WriteBytesInBase(field.View(), default_base, stream);
+    std::fputc('\n', stream);
+}
+
+void WriteNumberLine(const char *label, std::uint32_t value, std::FILE *stream)
+{
+    char text[34];
+    std::fprintf(stream, "%s%s\n", label, itoa(value, text, default_base));
+}
+
+void WriteEnabledLine(const char *format, unsigned char flag, std::FILE *stream)
+{
+    std::fprintf(stream, format, flag != 0 ? "" : "not ");
+}
+
+void AppendToDataFile(const char *data_file, const Field &data)
+{
+    if (data_file == nullptr) {
+        return;
+    }
+    std::FILE *file = std::fopen(data_file, "ab");
+    if (file == nullptr) {
+        return;
+    }
+    const std::span<const std::uint8_t> bytes = data.View();
+    if (!bytes.empty()) {
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+    }
+    std::fclose(file);
+}
+
+} // namespace
+
+bool DisplayRMAPResponse(const std::uint8_t *packet, int length, std::FILE *stream, const char *data_file)
+{
+    static const std::uint8_t kNoBytes[1] = {0};
+    if (length < 0 || (packet == nullptr && length > 0)) {
+        std::fputs(kStructureError, stream);
+        return false;
+    }
+    const std::uint8_t *bytes = packet != nullptr ? packet : kNoBytes;
+    RmapPacketInfo record{};
+    if (RMAP_CheckPacketValid(bytes, static_cast<unsigned int>(length), &record, 1) != 0) {
+        std::fputs(kStructureError, stream);
+        return false;
+    }
+
+    const int type = RMAP_GetPacketType(&record);
+    const char *heading = nullptr;
+    switch (type) {
+    case RMAP_PACKET_TYPE_READ_REPLY:
+        heading = "\n\nRead response\n-------------\n";
+        break;
+    case RMAP_PACKET_TYPE_READ_MODIFY_WRITE_REPLY:
+        heading = "\n\nRead/modify/write response\n--------------------------\n";
+        break;
+    case RMAP_PACKET_TYPE_WRITE_REPLY:
+        heading = "\n\nWrite response\n--------------\n";
+        break;
+    case RMAP_PACKET_TYPE_INVALID:
+        std::fprintf(stream, "\n\nInvalid packet type %d\n", type);
+        return false;
+    default:
+        std::fprintf(stream, "\n\nUnexpected packet type %d\n", type);
+        return false;
+    }
+    const bool write_reply = type == RMAP_PACKET_TYPE_WRITE_REPLY;
+
+    Field reply_address;
+    reply_address.bytes = RMAP_GetReplyAddress(&record, &reply_address.count);
+    Field target_address;
+    target_address.bytes = RMAP_GetTargetAddress(&record, &target_address.count);
+    Field data;
+    if (!write_reply) {
+        unsigned int data_count = 0;
+        data.bytes = RMAP_GetData(&record, &data_count);
+        data.count = data_count;
+    }
+    if (!reply_address.FitsIn(length) || !target_address.FitsIn(length) || !data.FitsIn(length)) {
+        std::fputs(kStructureError, stream);
+        return false;
+    }
+
+    std::fputs(heading, stream);
+    WriteByteRow("Reply address: ", reply_address, stream);
+    if (write_reply) {
+        WriteEnabledLine("Data verification is %senabled.\n", RMAP_GetVerifyBeforeWrite(&record), stream);
+    }
+    if (type != RMAP_PACKET_TYPE_READ_MODIFY_WRITE_REPLY) {
+        WriteEnabledLine("Incrementing addresses is %senabled.\n", RMAP_GetIncrementAddress(&record), stream);
+    }
+    const unsigned char status = RMAP_GetStatus(&record);
+    if (status < kStatusLines.size() && kStatusLines[status] != nullptr) {
+        std::fputs(kStatusLines[status], stream);
+    } else {
+        std::fprintf(stream, "Invalid status %d\n", static_cast<int>(status));
+    }
+    WriteByteRow("Target address: ", target_address, stream);
+    WriteNumberLine("Transaction identifier: ", RMAP_GetTransactionID(&record), stream);
+    WriteNumberLine("Header CRC: ", RMAP_GetHeaderCRC(&record), stream);
+    if (write_reply) {
+        return true;
+    }
+    WriteByteRow("Data: ", data, stream);
+    AppendToDataFile(data_file, data);
+    WriteNumberLine("Data CRC: ", RMAP_GetDataCRC(&record), stream);
+    return true;
+}

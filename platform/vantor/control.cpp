@@ -1,0 +1,65 @@
+// The test-side control of the simulator (vantor_sim_control.h).
+#include "link.h"
+
+namespace vantor_sim {
+
+bool ApplySettings(std::string_view text) { return ResetState(text); }
+
+bool InjectPacket(int device_number, std::span<const std::uint8_t> bytes, int eop)
+{
+    SimState &state = State();
+    if (device_number < 0 || device_number >= kDeviceSlots) {
+        return false;
+    }
+    return Arrive(state, state.devices[device_number],
+                  Packet{std::vector<std::uint8_t>(bytes.begin(), bytes.end()), eop});
+}
+
+std::vector<SentPacket> TakeSentPackets()
+{
+    SimState &state = State();
+    std::vector<SentPacket> sent(std::make_move_iterator(state.sent.begin()),
+                                 std::make_move_iterator(state.sent.end()));
+    state.sent.clear();
+    return sent;
+}
+
+std::vector<std::uint8_t> ReadTargetMemory(std::uint64_t address, std::size_t count)
+{
+    const TargetMemory &memory = State().memory;
+    std::vector<std::uint8_t> bytes(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[i] = memory.Read(address + i);
+    }
+    return bytes;
+}
+
+void WriteTargetMemory(std::uint64_t address, std::span<const std::uint8_t> bytes)
+{
+    TargetMemory &memory = State().memory;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        memory.Write(address + i, bytes[i]);
+    }
+}
+
+DeviceState GetDeviceState(int device_number)
+{
+    if (device_number < 0 || device_number >= kDeviceSlots) {
+        return {};
+    }
+    const Device &device = State().devices[device_number];
+    DeviceState result;
+    result.attached = device.attached;
+    result.open = device.open;
+    result.header_mode = device.header_mode;
+    result.network_mode = device.network_mode;
+    result.timeout_seconds = device.timeout_seconds;
+    result.registered = device.registered;
+    result.send_eeps = device.send_eeps;
+    result.queued_packets = device.waiting.size();
+    return result;
+}
+
+std::size_t LiveTransferCount() { return State().transfers.size(); }
+
+} // namespace vantor_sim

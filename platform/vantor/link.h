@@ -1,0 +1,28 @@
+// The link between a device and the far end: packets going out, packets arriving.
+#ifndef ZARK_PLATFORM_VANTOR_LINK_H
+#define ZARK_PLATFORM_VANTOR_LINK_H
+
+#include "sim_state.h"
+
+namespace vantor_sim {
+
+// Sends one packet from the device: logged, traced, then handed to the far end,
+// whose answer arrives at the device before this returns.
+void Transmit(SimState &state, Device &device, Packet packet);
+
+// A packet arriving at the device from its link.  False when it was dropped
+// because the device is closed or not registered.
+bool Arrive(SimState &state, Device &device, Packet packet);
+
+// Finishes with status 6 every pending read of the device whose deadline has passed.
+void ExpireReads(SimState &state, Device &device);
+
+// Takes a read off the device's pending list (it finished or was released).
+void Unpend(Device &device, std::uint64_t key);
+
+// Moves waiting packets into the device's pending reads.
+void DrainWaiting(SimState &state, Device &device);
+
+} // namespace vantor_sim
+
+#endif

@@ -1,1 +1,0 @@
-// Placeholder until the simulated adapter lands; keeps the library buildable.

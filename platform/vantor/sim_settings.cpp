@@ -1,0 +1,241 @@
+#include "sim_settings.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace vantor_sim {
+namespace {
+
+std::string_view Trim(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool SameWord(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i];
+        if (x >= 'A' && x <= 'Z') {
+            x = static_cast<char>(x - 'A' + 'a');
+        }
+        if (x != b[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whole text as one integer in [low, high]; signs only where low < 0.
+std::optional<long long> ReadInteger(std::string_view text, long long low, long long high, int base = 10)
+{
+    text = Trim(text);
+    if (text.empty() || text.front() == '+' || (low >= 0 && text.front() == '-')) {
+        return std::nullopt;
+    }
+    long long value = 0;
+    const char *end = text.data() + text.size();
+    auto [stop, error] = std::from_chars(text.data(), end, value, base);
+    if (error != std::errc() || stop != end || value < low || value > high) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::uint8_t> ReadHexByte(std::string_view text)
+{
+    text = Trim(text);
+    if (text.empty() || text.size() > 2) {
+        return std::nullopt;
+    }
+    auto value = ReadInteger(text, 0, 255, 16);
+    if (!value) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(*value);
+}
+
+// Splits at every separator; empty pieces are kept so that "1,,2" can be refused.
+std::vector<std::string_view> Split(std::string_view text, char separator)
+{
+    std::vector<std::string_view> pieces;
+    for (;;) {
+        std::size_t at = text.find(separator);
+        pieces.push_back(text.substr(0, at));
+        if (at == std::string_view::npos) {
+            return pieces;
+        }
+        text.remove_prefix(at + 1);
+    }
+}
+
+bool ReadDevices(std::string_view value, std::vector<AttachedDevice> &devices)
+{
+    std::vector<AttachedDevice> result;
+    std::uint32_t seen = 0;
+    if (!Trim(value).empty()) {
+        for (std::string_view entry : Split(value, ',')) {
+            std::size_t colon = entry.find(':');
+            if (colon == std::string_view::npos) {
+                return false;
+            }
+            auto number = ReadInteger(entry.substr(0, colon), 0, 31);
+            auto type = ReadInteger(entry.substr(colon + 1), std::numeric_limits<int>::min(),
+                                    std::numeric_limits<int>::max());
+            if (!number || !type || (seen & (1u << *number)) != 0) {
+                return false;
+            }
+            seen |= 1u << *number;
+            result.push_back(AttachedDevice{static_cast<int>(*number), static_cast<int>(*type)});
+        }
+    }
+    devices = std::move(result);
+    return true;
+}
+
+bool ReadDeviceNumbers(std::string_view value, std::uint32_t &mask)
+{
+    std::uint32_t result = 0;
+    if (!Trim(value).empty()) {
+        for (std::string_view entry : Split(value, ',')) {
+            auto number = ReadInteger(entry, 0, 31);
+            if (!number) {
+                return false;
+            }
+            result |= 1u << *number;
+        }
+    }
+    mask = result;
+    return true;
+}
+
+bool ReadVersion(std::string_view value, double &version)
+{
+    value = Trim(value);
+    double result = 0.0;
+    const char *end = value.data() + value.size();
+    auto [stop, error] = std::from_chars(value.data(), end, result);
+    if (value.empty() || error != std::errc() || stop != end || !std::isfinite(result)) {
+        return false;
+    }
+    version = result;
+    return true;
+}
+
+bool ReadFarEnd(std::string_view value, FarEnd &far_end)
+{
+    value = Trim(value);
+    if (SameWord(value, "both")) {
+        far_end = FarEnd::Both;
+    } else if (SameWord(value, "target")) {
+        far_end = FarEnd::Target;
+    } else if (SameWord(value, "loopback")) {
+        far_end = FarEnd::Loopback;
+    } else if (SameWord(value, "silent")) {
+        far_end = FarEnd::Silent;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool ReadStatus(std::string_view value, std::optional<int> &status)
+{
+    auto number = ReadInteger(value, 0, 14);
+    if (!number) {
+        return false;
+    }
+    status = static_cast<int>(*number);
+    return true;
+}
+
+bool ApplyItem(std::string_view name, std::string_view value, Settings &settings)
+{
+    if (SameWord(name, "devices")) {
+        return ReadDevices(value, settings.devices);
+    }
+    if (SameWord(name, "unopenable")) {
+        return ReadDeviceNumbers(value, settings.unopenable_mask);
+    }
+    if (SameWord(name, "version")) {
+        return ReadVersion(value, settings.version);
+    }
+    if (SameWord(name, "far_end")) {
+        return ReadFarEnd(value, settings.far_end);
+    }
+    if (SameWord(name, "target")) {
+        auto address = ReadHexByte(value);
+        if (address) {
+            settings.target_logical_address = *address;
+        }
+        return address.has_value();
+    }
+    if (SameWord(name, "key")) {
+        auto key = ReadHexByte(value);
+        if (key) {
+            settings.key = *key;
+        }
+        return key.has_value();
+    }
+    if (SameWord(name, "send_status")) {
+        return ReadStatus(value, settings.send_status);
+    }
+    if (SameWord(name, "read_status")) {
+        return ReadStatus(value, settings.read_status);
+    }
+    if (SameWord(name, "trace")) {
+        value = Trim(value);
+        if (value.empty()) {
+            return false;
+        }
+        settings.trace_path = std::string(value);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+ParsedSettings ParseSettings(std::string_view text)
+{
+    ParsedSettings parsed;
+    for (std::string_view item : Split(text, ';')) {
+        item = Trim(item);
+        if (item.empty()) {
+            continue;
+        }
+        std::size_t equals = item.find('=');
+        if (equals == std::string_view::npos ||
+            !ApplyItem(Trim(item.substr(0, equals)), item.substr(equals + 1), parsed.settings)) {
+            parsed.malformed.emplace_back(item);
+        }
+    }
+    return parsed;
+}
+
+std::string ComplaintLine(const std::vector<std::string> &malformed)
+{
+    if (malformed.empty()) {
+        return {};
+    }
+    std::string line = malformed.size() == 1 ? "VANTOR_SIM: ignored malformed setting"
+                                             : "VANTOR_SIM: ignored malformed settings";
+    for (std::size_t i = 0; i < malformed.size(); ++i) {
+        line += i == 0 ? " \"" : ", \"";
+        line += malformed[i];
+        line += '"';
+    }
+    line += '\n';
+    return line;
+}
+
+} // namespace vantor_sim

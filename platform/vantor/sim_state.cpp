@@ -1,0 +1,110 @@
+#include "sim_state.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace vantor_sim {
+namespace {
+
+// Handles carry the state's generation above the device number, so that a
+// handle from before a reset is no longer recognised.
+constexpr std::uintptr_t kNumberBits = 6;
+
+bool BuildState(SimState &state, std::string_view text)
+{
+    ParsedSettings parsed = ParseSettings(text);
+    state.settings = std::move(parsed.settings);
+    ++state.generation;
+    for (int n = 0; n < kDeviceSlots; ++n) {
+        state.devices[n] = Device{};
+        state.devices[n].number = n;
+    }
+    for (const AttachedDevice &attached : state.settings.devices) {
+        state.devices[attached.number].attached = true;
+        state.devices[attached.number].type = attached.type;
+    }
+    state.transfers.clear();
+    state.memory.Clear();
+    state.sent.clear();
+    state.trace.reset();
+    if (!state.settings.trace_path.empty()) {
+        state.trace.reset(std::fopen(state.settings.trace_path.c_str(), "a"));
+        if (!state.trace) {
+            parsed.malformed.push_back("trace=" + state.settings.trace_path);
+            state.settings.trace_path.clear();
+        }
+    }
+    std::string complaint = ComplaintLine(parsed.malformed);
+    if (!complaint.empty()) {
+        std::fputs(complaint.c_str(), stdout);
+    }
+    return parsed.malformed.empty();
+}
+
+SimState &RawState()
+{
+    static SimState state;
+    return state;
+}
+
+bool &Built()
+{
+    static bool built = false;
+    return built;
+}
+
+} // namespace
+
+SimState &State()
+{
+    SimState &state = RawState();
+    if (!Built()) {
+        Built() = true;
+        const char *text = std::getenv("VANTOR_SIM");
+        BuildState(state, text != nullptr ? text : "");
+    }
+    return state;
+}
+
+bool ResetState(std::string_view text)
+{
+    Built() = true;
+    return BuildState(RawState(), text);
+}
+
+DeviceHandle HandleOf(const SimState &state, int number)
+{
+    std::uintptr_t token = (static_cast<std::uintptr_t>(state.generation) << kNumberBits) |
+                           static_cast<std::uintptr_t>(number + 1);
+    return reinterpret_cast<DeviceHandle>(token);
+}
+
+Device *FindDevice(SimState &state, DeviceHandle handle)
+{
+    auto token = reinterpret_cast<std::uintptr_t>(handle);
+    if ((token >> kNumberBits) != static_cast<std::uintptr_t>(state.generation)) {
+        return nullptr;
+    }
+    std::uintptr_t slot = token & ((std::uintptr_t{1} << kNumberBits) - 1);
+    if (slot == 0 || slot > kDeviceSlots) {
+        return nullptr;
+    }
+    Device &device = state.devices[slot - 1];
+    return device.open ? &device : nullptr;
+}
+
+TransferId IdOf(std::uint64_t key) { return reinterpret_cast<TransferId>(static_cast<std::uintptr_t>(key)); }
+
+std::uint64_t KeyOf(TransferId id) { return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(id)); }
+
+Transfer *FindTransfer(SimState &state, const Device &device, TransferId id, TransferKind kind)
+{
+    auto found = state.transfers.find(KeyOf(id));
+    if (found == state.transfers.end() || found->second.kind != kind ||
+        found->second.device != device.number) {
+        return nullptr;
+    }
+    return &found->second;
+}
+
+} // namespace vantor_sim

@@ -1,0 +1,92 @@
+// The simulated adapter's whole state: settings, devices, transfers, the
+// target's memory and the trace file.  One instance for the process, built
+// from VANTOR_SIM on first use and rebuilt by ApplySettings.
+#ifndef ZARK_PLATFORM_VANTOR_SIM_STATE_H
+#define ZARK_PLATFORM_VANTOR_SIM_STATE_H
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "device/vantor_api.h"
+#include "sim_settings.h"
+#include "target_memory.h"
+#include "vantor_sim_control.h"
+
+namespace vantor_sim {
+
+using Clock = std::chrono::steady_clock;
+
+inline constexpr int kDeviceSlots = 32;
+
+struct Device {
+    int number = 0;
+    bool attached = false;
+    DeviceType type = 0;
+    bool open = false;
+    std::optional<bool> header_mode;
+    std::optional<bool> network_mode;
+    std::optional<double> timeout_seconds;
+    bool registered = false;
+    bool send_eeps = false;
+    std::deque<Packet> waiting;           // arrived while no read was pending
+    std::deque<std::uint64_t> pending_reads; // oldest first
+};
+
+enum class TransferKind { Send, Read };
+
+struct Transfer {
+    TransferKind kind = TransferKind::Send;
+    int device = 0;
+    TransferStatus status = VANTOR_TRANSFER_NOT_STARTED;
+    // Reads only: the caller's buffer and properties, filled as packets arrive.
+    std::uint8_t *buffer = nullptr;
+    std::size_t size = 0;
+    std::size_t used = 0;
+    PacketProperties *properties = nullptr;
+    std::uint32_t count = 0;
+    std::uint32_t received = 0;
+    std::optional<Clock::time_point> deadline;
+};
+
+struct FileCloser {
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+
+struct SimState {
+    Settings settings;
+    std::uint64_t generation = 0; // changes with every reset, so old handles go stale
+    std::array<Device, kDeviceSlots> devices;
+    std::unordered_map<std::uint64_t, Transfer> transfers;
+    std::uint64_t next_transfer = 1; // never reset: ids are not reused
+    TargetMemory memory;
+    std::unique_ptr<std::FILE, FileCloser> trace;
+    std::deque<SentPacket> sent; // most recent kSentLogLimit packets
+};
+
+// The state, built from VANTOR_SIM on the first call.
+SimState &State();
+
+// Replaces the settings, forgets every device, transfer, packet and memory
+// byte, and prints the complaint line for malformed settings.
+bool ResetState(std::string_view text);
+
+DeviceHandle HandleOf(const SimState &state, int number);
+// The open device a handle names, or null.
+Device *FindDevice(SimState &state, DeviceHandle handle);
+
+TransferId IdOf(std::uint64_t key);
+std::uint64_t KeyOf(TransferId id);
+// The transfer of this kind on this device, or null.
+Transfer *FindTransfer(SimState &state, const Device &device, TransferId id, TransferKind kind);
+
+} // namespace vantor_sim
+
+#endif

@@ -1,0 +1,131 @@
+// Control of the simulated SpaceWire-USB adapter, for tests and benchmarks.
+//
+// The simulator behind device/vantor_api.h models one adapter with up to 32
+// devices and, at the far end of every device's link, an RMAP target and a
+// loopback plug.  Its settings are those of VANTOR_SIM (grammar and worked
+// example in sim_settings.h); ApplySettings replaces them from C++.
+//
+// How the simulated adapter behaves:
+//
+// - Single-threaded and synchronous.  A sent packet reaches the far end while
+//   the send call runs, and the reply (or loopback copy) arrives at the
+//   adapter at once.  All devices' links lead to the same far end: one target
+//   with one memory.
+// - Arrival.  A packet arriving at a device fills the oldest unfinished read
+//   of that device, so a read started before a send receives its reply.  With
+//   no read pending it waits in a queue, drained by the next read, but only
+//   while the device is registered to receive on all ports; unregistered, it is
+//   dropped, and unregistering discards the queue.
+// - Reads.  Vantor_ReadPackets returns 0 for unusable arguments (unknown
+//   handle, null buffer, properties or id, size or count 0), 14 when the device
+//   is not registered (the id is still handed out and reports 14), and 1
+//   otherwise, even when queued packets complete it at once.  Packets lie back
+//   to back in the buffer, one PacketProperties each; entries of packets not
+//   received have length 0.  A packet larger than the room left in the buffer
+//   ends the read with status 10 and is lost.  Vantor_GetReadStatus gives 1
+//   while the read waits, 2 once it holds all its packets, and 6 once the
+//   device's time-out has passed since the read started (packets that did
+//   arrive stay in the buffer and properties).  The time-out is the one set
+//   on the device (Vantor_SetTimeout) when the read started; without one a read
+//   never times out by itself.
+// - Vantor_WaitOnReadCompleting: a finished read returns its status.  With a
+//   time-out it sleeps until the deadline and returns 6: nothing can arrive
+//   while the only thread is blocked.  Without a time-out, a read that is
+//   still unfinished can never finish, so it ends with 6 at once instead of
+//   hanging.
+// - Sends.  A non-waiting Vantor_SendPacket or Vantor_SendMultiplePacketLengths
+//   returns 1; Vantor_WaitOnSendCompleting then returns 2.  A waiting send
+//   returns its final status.  Packets of zero length, null pointers and
+//   counts of 0 are refused with 0.  Packets end with an EEP while
+//   Vantor_EnableSendEEPs is on.
+// - Fault injection.  send_status=S: every send ends with S (the packets go
+//   out only when S is 2).  read_status=S: every read ends with S at once,
+//   receiving nothing; Vantor_ReadPackets still returns 1.
+// - Bad identifiers.  Status and wait calls on an unknown, released or
+//   other-kind TransferId give 12; on an unknown DeviceHandle 5.  Free calls on
+//   such identifiers return 0 and release nothing.  Handles and ids never
+//   repeat, so a released id stays unknown for good.
+// - Far end.  Path address bytes (0 to 31) in front of a packet are skipped;
+//   a packet is a command for the target when it then starts with the target's
+//   logical address, protocol identifier 1 and an instruction with the command
+//   bit.  The target takes the path off, executes the command on its memory
+//   and sends the reply back with the reply path taken off.  Every other packet
+//   is looped back exactly as sent, with the same ending.  far_end= chooses
+//   which of the two answer.
+// - The target's memory is 40-bit (extended address, address), sparse: a byte
+//   never written reads as the low 8 bits of its own address.
+// - trace=PATH appends one line per packet sent (">") and per packet arriving
+//   at a registered device ("<"): the sign, a blank, the bytes in two-digit
+//   lower-case hexadecimal each followed by a blank, then EOP, EEP, or none
+//   for an injected packet without end marker.  Example: "> fe 01 4c EOP".
+// - Malformed settings are named in one line on standard output beginning
+//   "VANTOR_SIM:", printed when the settings are applied, and ignored.
+// - Not thread-safe: the program is single-threaded.
+#ifndef ZARK_PLATFORM_VANTOR_SIM_CONTROL_H
+#define ZARK_PLATFORM_VANTOR_SIM_CONTROL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "device/vantor_api.h"
+
+namespace vantor_sim {
+
+struct Packet {
+    std::vector<std::uint8_t> bytes;
+    int eop = VANTOR_EOP_EOP; // VANTOR_EOP_EOP, VANTOR_EOP_EEP or VANTOR_EOP_NONE
+};
+
+struct SentPacket {
+    int device = 0; // the number of the device that sent it
+    Packet packet;
+};
+
+// What the program has done to a device.  Modes and time-out stay empty until set.
+struct DeviceState {
+    bool attached = false;
+    bool open = false;
+    std::optional<bool> header_mode;
+    std::optional<bool> network_mode;
+    std::optional<double> timeout_seconds;
+    bool registered = false;
+    bool send_eeps = false;
+    std::size_t queued_packets = 0; // arrived and waiting for a read
+};
+
+// Replaces all settings with those of text and resets the simulator: devices
+// closed (their handles and all transfer ids become unknown), queues emptied,
+// target memory back to its initial contents, sent log emptied.  Prints the
+// complaint line for malformed settings.  True when every setting was sound.
+bool ApplySettings(std::string_view text);
+
+// Delivers a packet to a device as if it came over its link.  False when the
+// device is not open or not registered (the packet is dropped).
+bool InjectPacket(int device_number, std::span<const std::uint8_t> bytes,
+                  int eop = VANTOR_EOP_EOP);
+
+// The packets sent since the last reset or take, oldest first, and forgets
+// them.  Only the most recent kSentLogLimit are kept.
+inline constexpr std::size_t kSentLogLimit = 65536;
+std::vector<SentPacket> TakeSentPackets();
+
+// The target's memory, addressed by extended address * 2^32 + address.
+inline constexpr std::uint64_t Address40(std::uint8_t extended_address, std::uint32_t address)
+{
+    return (static_cast<std::uint64_t>(extended_address) << 32) | address;
+}
+std::vector<std::uint8_t> ReadTargetMemory(std::uint64_t address, std::size_t count);
+void WriteTargetMemory(std::uint64_t address, std::span<const std::uint8_t> bytes);
+
+DeviceState GetDeviceState(int device_number);
+
+// Transfers started and not yet released, all devices together.
+std::size_t LiveTransferCount();
+
+} // namespace vantor_sim
+
+#endif
