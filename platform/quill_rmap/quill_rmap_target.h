@@ -49,7 +49,13 @@ struct Command {
 // Decodes a command that starts at its target logical address (path bytes
 // already taken off).  Fields read before a failure are filled in, so that a
 // reply with an error status can be built from them (the header was sound
-// whenever the check is not NotACommand or HeaderCrcError).
+// whenever the check is not NotACommand or HeaderCrcError).  The header
+// fields are filled whenever the header is complete; data and mask once the
+// bytes present match the data length, so also with DataCrcError (a
+// read/modify/write's only for an allowed length).  Checked in this order: header complete, header CRC,
+// instruction (a reserved packet type counts as an invalid command code),
+// data length against the bytes present (a read followed by any byte is
+// TooMuchData), data CRC, read/modify/write data length.
 CommandCheck DecodeCommand(std::span<const std::uint8_t> packet, Command &command);
 
 // The reply path of a command: its reply address field without leading zero
@@ -60,7 +66,8 @@ std::span<const std::uint8_t> ReplyPath(const Command &command);
 std::vector<std::uint8_t> BuildWriteReply(const Command &command, std::uint8_t status);
 
 // A read or read/modify/write reply, with the reply path in front.  With a
-// non-zero status the data is left out (data length 0).
+// non-zero status the data is left out (data length 0).  Both builders mark
+// the instruction as a reply (bits 7 and 6 cleared, the others kept).
 std::vector<std::uint8_t> BuildReadReply(const Command &command, std::uint8_t status,
                                          std::span<const std::uint8_t> data);
 

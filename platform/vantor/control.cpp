@@ -26,20 +26,14 @@ std::vector<SentPacket> TakeSentPackets()
 
 std::vector<std::uint8_t> ReadTargetMemory(std::uint64_t address, std::size_t count)
 {
-    const TargetMemory &memory = State().memory;
     std::vector<std::uint8_t> bytes(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] = memory.Read(address + i);
-    }
+    State().memory.ReadBlock(address, bytes);
     return bytes;
 }
 
 void WriteTargetMemory(std::uint64_t address, std::span<const std::uint8_t> bytes)
 {
-    TargetMemory &memory = State().memory;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        memory.Write(address + i, bytes[i]);
-    }
+    State().memory.WriteBlock(address, bytes);
 }
 
 DeviceState GetDeviceState(int device_number)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "rmap_target.h"
 #include "trace.h"
 
 namespace vantor_sim {
@@ -36,6 +37,24 @@ void DeliverToOldest(SimState &state, Device &device, const Packet &packet)
 {
     std::uint64_t key = device.pending_reads.front();
     Deliver(device, key, state.transfers.at(key), packet);
+}
+
+// Path address bytes in front of a packet, as routers would take them off.
+std::span<const std::uint8_t> WithoutPath(std::span<const std::uint8_t> bytes)
+{
+    std::size_t path = 0;
+    while (path < bytes.size() && bytes[path] < 32) {
+        ++path;
+    }
+    return bytes.subspan(path);
+}
+
+// Every target reply comes back to the adapter through here: the routers on
+// the way take its reply path off.
+void ReturnReply(SimState &state, Device &device, TargetReply reply)
+{
+    reply.bytes.erase(reply.bytes.begin(), reply.bytes.begin() + static_cast<std::ptrdiff_t>(reply.path_length));
+    Arrive(state, device, Packet{std::move(reply.bytes), VANTOR_EOP_EOP});
 }
 
 void LogSent(SimState &state, const Device &device, const Packet &packet)
@@ -104,6 +123,14 @@ void Transmit(SimState &state, Device &device, Packet packet)
     LogSent(state, device, packet);
     TracePacket(state, '>', packet);
     FarEnd far_end = state.settings.far_end;
+    std::span<const std::uint8_t> at_target = WithoutPath(packet.bytes);
+    if ((far_end == FarEnd::Both || far_end == FarEnd::Target) &&
+        IsTargetCommand(at_target, state.settings.target_logical_address)) {
+        if (auto reply = ExecuteTargetCommand(at_target, packet.eop, state.settings, state.memory)) {
+            ReturnReply(state, device, std::move(*reply));
+        }
+        return;
+    }
     if (far_end == FarEnd::Both || far_end == FarEnd::Loopback) {
         Arrive(state, device, std::move(packet));
     }

@@ -173,7 +173,11 @@ bool ApplyItem(std::string_view name, std::string_view value, Settings &settings
         return ReadFarEnd(value, settings.far_end);
     }
     if (SameWord(name, "target")) {
+        // Bytes below 0x20 are path addresses, never a logical address.
         auto address = ReadHexByte(value);
+        if (address && *address < 0x20) {
+            return false;
+        }
         if (address) {
             settings.target_logical_address = *address;
         }

@@ -10,7 +10,7 @@
 //   unopenable=N,N...    device numbers whose opening fails          default none
 //   version=X            driver version reported (decimal number)    default kOwnDriverVersion
 //   far_end=both|target|loopback|silent                              default both
-//   target=HH            target logical address, 1 or 2 hex digits   default fe
+//   target=HH            target logical address, 20 to ff (hex)      default fe
 //   key=HH               key the target demands                      default any key accepted
 //   send_status=S        every send ends with status S (0..14)       default none
 //   read_status=S        every read ends with status S (0..14)       default none

@@ -1,6 +1,22 @@
 #include "target_memory.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace vantor_sim {
+
+TargetMemory::Page &TargetMemory::PageFor(std::uint64_t address)
+{
+    std::unique_ptr<Page> &page = pages_[(address & kAddressMask) >> kPageBits];
+    if (!page) {
+        // A fresh page starts with the bytes an unwritten address reads as.
+        page = std::make_unique<Page>();
+        for (std::size_t i = 0; i < page->size(); ++i) {
+            (*page)[i] = static_cast<std::uint8_t>(i);
+        }
+    }
+    return *page;
+}
 
 std::uint8_t TargetMemory::Read(std::uint64_t address) const
 {
@@ -9,21 +25,39 @@ std::uint8_t TargetMemory::Read(std::uint64_t address) const
     if (page == pages_.end()) {
         return static_cast<std::uint8_t>(address);
     }
-    return (*page->second)[address & ((std::uint64_t{1} << kPageBits) - 1)];
+    return (*page->second)[address & (kPageSize - 1)];
 }
 
 void TargetMemory::Write(std::uint64_t address, std::uint8_t value)
 {
-    address &= kAddressMask;
-    std::unique_ptr<Page> &page = pages_[address >> kPageBits];
-    if (!page) {
-        // A fresh page starts with the bytes an unwritten address reads as.
-        page = std::make_unique<Page>();
-        for (std::size_t i = 0; i < page->size(); ++i) {
-            (*page)[i] = static_cast<std::uint8_t>(i);
+    PageFor(address)[address & (kPageSize - 1)] = value;
+}
+
+void TargetMemory::ReadBlock(std::uint64_t address, std::span<std::uint8_t> bytes) const
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        std::uint64_t at = (address + done) & kAddressMask;
+        std::uint64_t offset = at & (kPageSize - 1);
+        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(kPageSize - offset, bytes.size() - done));
+        auto page = pages_.find(at >> kPageBits);
+        for (std::size_t i = 0; i < chunk; ++i) {
+            bytes[done + i] = page == pages_.end() ? static_cast<std::uint8_t>(at + i) : (*page->second)[offset + i];
         }
+        done += chunk;
     }
-    (*page)[address & ((std::uint64_t{1} << kPageBits) - 1)] = value;
+}
+
+void TargetMemory::WriteBlock(std::uint64_t address, std::span<const std::uint8_t> bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        std::uint64_t at = (address + done) & kAddressMask;
+        std::uint64_t offset = at & (kPageSize - 1);
+        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(kPageSize - offset, bytes.size() - done));
+        std::memcpy(PageFor(at).data() + offset, bytes.data() + done, chunk);
+        done += chunk;
+    }
 }
 
 } // namespace vantor_sim

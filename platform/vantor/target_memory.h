@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <unordered_map>
 
 namespace vantor_sim {
@@ -18,11 +19,16 @@ public:
     // Addresses are taken modulo 2^40.
     std::uint8_t Read(std::uint64_t address) const;
     void Write(std::uint64_t address, std::uint8_t value);
+    // Consecutive bytes from address on, wrapping at 2^40.
+    void ReadBlock(std::uint64_t address, std::span<std::uint8_t> bytes) const;
+    void WriteBlock(std::uint64_t address, std::span<const std::uint8_t> bytes);
     void Clear() { pages_.clear(); }
 
 private:
     static constexpr unsigned kPageBits = 12;
-    using Page = std::array<std::uint8_t, std::size_t{1} << kPageBits>;
+    static constexpr std::uint64_t kPageSize = std::uint64_t{1} << kPageBits;
+    using Page = std::array<std::uint8_t, kPageSize>;
+    Page &PageFor(std::uint64_t address);
     std::unordered_map<std::uint64_t, std::unique_ptr<Page>> pages_;
 };
 

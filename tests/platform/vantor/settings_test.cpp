@@ -61,7 +61,7 @@ TEST(SimSettings, MalformedItemsIgnored)
     const char *const bad[] = {
         "devices=32:0",   "devices=0:0,0:1", "devices=0",     "devices=0:x", "devices=1:2,",
         "devices=-1:0",   "unopenable=32",   "unopenable=a",  "version=",    "version=1.2.3",
-        "version=nan",    "far_end=mirror",  "target=100",    "target=g1",   "target=",
+        "version=nan",    "far_end=mirror",  "target=100",    "target=g1",   "target=",      "target=1f",
         "key=-1",         "send_status=15",  "send_status=-1", "read_status=2x",
         "trace=",         "colour=red",      "noequals",      "devices=+1:0", "key=0x1",
     };

@@ -1,1 +1,0 @@
-// Placeholder until the codec lands; keeps the library buildable.

@@ -1,0 +1,124 @@
+#include "rmap_target.h"
+
+#include "device/vantor_api.h"
+#include "quill_rmap_target.h"
+#include "vantor_sim_control.h"
+
+namespace vantor_sim {
+namespace {
+
+using quill_rmap::Command;
+using quill_rmap::CommandCheck;
+
+constexpr std::uint8_t kProtocolIdentifier = 0x01;
+constexpr std::uint8_t kCommandBit = 0x40;
+// Target logical address through header CRC, without the reply address field.
+constexpr std::size_t kCommandHeaderBytes = 16;
+
+std::uint8_t StatusFor(CommandCheck check, const Command &command, int eop, const Settings &settings)
+{
+    if (check == CommandCheck::InvalidCommandCode) {
+        return 2;
+    }
+    if (settings.key && command.key != *settings.key) {
+        return 3;
+    }
+    if (eop == VANTOR_EOP_EEP) {
+        return 7;
+    }
+    switch (check) {
+    case CommandCheck::EarlyEop:
+        return 5;
+    case CommandCheck::TooMuchData:
+        return 6;
+    case CommandCheck::DataCrcError:
+        return 4;
+    case CommandCheck::RmwLengthError:
+        return 11;
+    default:
+        return 0;
+    }
+}
+
+// The data field of a write, when every byte of it arrived.
+std::optional<std::span<const std::uint8_t>> WholeDataField(std::span<const std::uint8_t> packet,
+                                                            const Command &command)
+{
+    std::size_t start = kCommandHeaderBytes + command.reply_address_field.size();
+    if (packet.size() < start || packet.size() - start < command.data_length) {
+        return std::nullopt;
+    }
+    return packet.subspan(start, command.data_length);
+}
+
+void WriteData(const Command &command, std::span<const std::uint8_t> data, TargetMemory &memory)
+{
+    std::uint64_t address = Address40(command.extended_address, command.address);
+    if (command.increment) {
+        memory.WriteBlock(address, data);
+    } else if (!data.empty()) {
+        // Every byte goes to the same address; the last one stays.
+        memory.Write(address, data.back());
+    }
+}
+
+std::vector<std::uint8_t> ReadData(const Command &command, std::size_t count, const TargetMemory &memory)
+{
+    std::uint64_t address = Address40(command.extended_address, command.address);
+    std::vector<std::uint8_t> data(count);
+    if (command.increment) {
+        memory.ReadBlock(address, data);
+    } else {
+        std::fill(data.begin(), data.end(), memory.Read(address));
+    }
+    return data;
+}
+
+} // namespace
+
+bool IsTargetCommand(std::span<const std::uint8_t> packet, std::uint8_t logical_address)
+{
+    return packet.size() >= 3 && packet[0] == logical_address && packet[1] == kProtocolIdentifier &&
+           (packet[2] & kCommandBit) != 0;
+}
+
+std::optional<TargetReply> ExecuteTargetCommand(std::span<const std::uint8_t> packet, int eop,
+                                                const Settings &settings, TargetMemory &memory)
+{
+    Command command;
+    CommandCheck check = quill_rmap::DecodeCommand(packet, command);
+    if (check == CommandCheck::NotACommand || check == CommandCheck::HeaderCrcError) {
+        return std::nullopt;
+    }
+    std::uint8_t status = StatusFor(check, command, eop, settings);
+    std::vector<std::uint8_t> read_data;
+    if (command.write) {
+        if (status == 0) {
+            WriteData(command, command.data, memory);
+        } else if (!command.verify && (status == 4 || status == 6 || status == 7)) {
+            if (auto data = WholeDataField(packet, command)) {
+                WriteData(command, *data, memory);
+            }
+        }
+    } else if (status == 0 && command.read_modify_write) {
+        read_data = ReadData(command, command.data.size(), memory);
+        std::vector<std::uint8_t> updated(read_data.size());
+        for (std::size_t i = 0; i < updated.size(); ++i) {
+            updated[i] = static_cast<std::uint8_t>((command.data[i] & command.mask[i]) |
+                                                   (read_data[i] & ~command.mask[i]));
+        }
+        memory.WriteBlock(Address40(command.extended_address, command.address), updated);
+    } else if (status == 0) {
+        read_data = ReadData(command, command.data_length, memory);
+    }
+    if (!command.reply) {
+        return std::nullopt;
+    }
+    TargetReply reply;
+    reply.bytes = command.write ? quill_rmap::BuildWriteReply(command, status)
+                                : quill_rmap::BuildReadReply(command, status, read_data);
+    reply.path_length = quill_rmap::ReplyPath(command).size();
+    return reply;
+}
+
+} // namespace vantor_sim

@@ -1,0 +1,40 @@
+// The RMAP target at the far end of the simulated link.
+#ifndef ZARK_PLATFORM_VANTOR_RMAP_TARGET_H
+#define ZARK_PLATFORM_VANTOR_RMAP_TARGET_H
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "sim_settings.h"
+#include "target_memory.h"
+
+namespace vantor_sim {
+
+// A reply as it leaves the target: the reply path bytes, then the reply itself.
+struct TargetReply {
+    std::vector<std::uint8_t> bytes;
+    std::size_t path_length = 0;
+};
+
+// True when packet, its path bytes already skipped, is a command for the
+// target with this logical address: the address, protocol identifier 1 and
+// an instruction with the command bit.
+bool IsTargetCommand(std::span<const std::uint8_t> packet, std::uint8_t logical_address);
+
+// Executes the command on the memory.  Returns its reply, or nothing when the
+// command asks for none or is discarded (bad header CRC, too short).
+//
+// Checks, in this order, with the status answered: command code (2), key when
+// settings.key is set (3), an EEP ending (7), missing data (5), bytes beyond
+// the data CRC (6), data CRC (4), read/modify/write data length (11).  A
+// command with a non-zero status changes nothing, except a write without
+// verification whose whole data field arrived (status 4, 6 or 7): its data
+// went to memory as it streamed in, before the fault showed.
+std::optional<TargetReply> ExecuteTargetCommand(std::span<const std::uint8_t> packet, int eop,
+                                                const Settings &settings, TargetMemory &memory);
+
+} // namespace vantor_sim
+
+#endif
