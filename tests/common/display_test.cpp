@@ -7,37 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include "captured_stream.h"
 #include "app/settings.h"
 #include "common/display.h"
 
 namespace {
-
-// Collects what a function writes to a stream.
-class CapturedStream {
-public:
-    CapturedStream() : stream_(open_memstream(&buffer_, &size_)) {}
-    ~CapturedStream()
-    {
-        if (stream_ != nullptr) {
-            std::fclose(stream_);
-        }
-        std::free(buffer_);
-    }
-    CapturedStream(const CapturedStream &) = delete;
-    CapturedStream &operator=(const CapturedStream &) = delete;
-
-    std::FILE *stream() const { return stream_; }
-    std::string Text()
-    {
-        std::fflush(stream_);
-        return std::string(buffer_, size_);
-    }
-
-private:
-    char *buffer_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE *stream_;
-};
 
 struct StatusCase {
     int status;

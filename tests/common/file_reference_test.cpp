@@ -150,6 +150,13 @@ TEST_F(FileReference, UnreadableFileIsInvalid)
     Check({{"-secret", false, false, {}, 0}});
 }
 
+TEST_F(FileReference, ReadErrorPartWayIsInvalid)
+{
+    // A regular file whose reading fails: the memory file of this process
+    // refuses a read at offset 0, whoever runs the test.
+    Check({{"-/proc/self/mem", false, false, {}, 0}, {"12 -/proc/self/mem", false, false, {}, 0}});
+}
+
 TEST_F(FileReference, FilesLargerThanOneReadArriveWhole)
 {
     // Sizes around the reader's chunk and growth steps.
