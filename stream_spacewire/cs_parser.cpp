@@ -109,8 +109,12 @@ bool ReplicatePacket(SpaceWireCommand &command)
     } catch (const std::length_error &) {
         return false;
     }
-    for (std::size_t copy = 1; copy < count; ++copy) {
-        std::copy_n(command.data.begin(), packet, command.data.begin() + static_cast<std::ptrdiff_t>(copy * packet));
+    // Doubling the filled part keeps the copies few however small the packet.
+    const std::size_t total = packet * count;
+    for (std::size_t filled = packet; filled < total;) {
+        const std::size_t chunk = std::min(filled, total - filled);
+        std::copy_n(command.data.begin(), chunk, command.data.begin() + static_cast<std::ptrdiff_t>(filled));
+        filled += chunk;
     }
     return true;
 }
