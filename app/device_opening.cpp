@@ -84,7 +84,7 @@ std::optional<long> ReadDeviceChoice()
 {
     const auto word = ReadWord();
     if (!word) {
-        EndOfInputExit();
+        EndOfInputExit(true);
     }
     const char *text = word->c_str();
     char *end = nullptr;

@@ -3,9 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-void EndOfInputExit()
+void EndOfInputExit(bool after_prompt)
 {
-    std::puts("\nStandard input has ended, exiting.");
+    if (after_prompt) {
+        std::putchar('\n');
+    }
+    std::puts("Standard input has ended, exiting.");
     std::fflush(stdout);
     std::exit(0);
 }

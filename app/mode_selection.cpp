@@ -35,7 +35,7 @@ char AskLetter(const char *question, const char *valid)
         std::fflush(stdout);
         const auto word = ReadWord();
         if (!word) {
-            EndOfInputExit();
+            EndOfInputExit(true);
         }
         if (word->size() == 1 && std::strchr(valid, (*word)[0]) != nullptr) {
             return (*word)[0];
@@ -95,7 +95,7 @@ std::FILE *GetInputCommandFile(const char *path)
         std::fflush(stdout);
         const auto line = ReadFromKeyboard();
         if (!line) {
-            EndOfInputExit();
+            EndOfInputExit(false);
         }
         if (std::FILE *file = OpenForReading(line->c_str())) {
             return file;

@@ -11,6 +11,11 @@
 //   the send call runs, and the reply (or loopback copy) arrives at the
 //   adapter at once.  All devices' links lead to the same far end: one target
 //   with one memory.
+// - Devices.  Vantor_GetUnopenedDeviceType gives -1 for a number with no
+//   attached device.  Opening an open device again succeeds with the same
+//   handle and state.  Header and network mode are only recorded.
+//   Vantor_SetTimeout refuses (returns 0) a time-out that is not a finite
+//   number above 0.
 // - Arrival.  A packet arriving at a device fills the oldest unfinished read
 //   of that device, so a read started before a send receives its reply.  With
 //   no read pending it waits in a queue, drained by the next read, but only
@@ -58,6 +63,7 @@
 //   at a registered device ("<"): the sign, a blank, the bytes in two-digit
 //   lower-case hexadecimal each followed by a blank, then EOP, EEP, or none
 //   for an injected packet without end marker.  Example: "> fe 01 4c EOP".
+//   Packets dropped at an unregistered device are not traced.
 // - Malformed settings are named in one line on standard output beginning
 //   "VANTOR_SIM:", printed when the settings are applied, and ignored.
 // - Not thread-safe: the program is single-threaded.

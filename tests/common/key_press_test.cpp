@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <unistd.h>
 
 #include "common/key_press.h"
 #include "support/pty_session.h"
+#include "vantor_sim_control.h"
 
 namespace {
 
@@ -124,6 +126,95 @@ TEST(KeyPress, NoTerminalMeansNoKeysAndNoChange)
     INITIALISE_KEY_PRESS();
     EXPECT_EQ(_kbhit(), 0);
     STOP_RECEIVING_KEY_PRESSES();
+}
+
+} // namespace
+
+namespace {
+
+// Runs one wait on a read of device 0, in a child on a terminal, and prints
+// the outcome; a packet may be looped back before the wait begins.
+int WaitOnce(const char *settings, bool packet_first, double timeout_seconds)
+{
+    vantor_sim::ApplySettings(settings);
+    DeviceHandle device = nullptr;
+    Vantor_Open(&device, 0);
+    if (timeout_seconds > 0) {
+        Vantor_SetTimeout(device, timeout_seconds);
+    }
+    Vantor_RegisterReceiveOnAllPorts(device);
+    std::uint8_t buffer[64];
+    PacketProperties properties{};
+    TransferId id = nullptr;
+    Vantor_ReadPackets(device, buffer, sizeof buffer, 1, 0, &properties, &id);
+    if (packet_first) {
+        std::uint8_t packet[] = {1, 2, 3};
+        TransferId send = nullptr;
+        Vantor_SendPacket(device, packet, sizeof packet, 1, &send);
+        Vantor_FreeSend(device, send);
+    }
+    INITIALISE_KEY_PRESS();
+    std::printf("waiting\n");
+    std::fflush(stdout);
+    TransferStatus status = -1;
+    bool key = false;
+    WaitOnKeyPressOrReadCompleting(device, id, &status, &key);
+    const int pending = _kbhit();
+    STOP_RECEIVING_KEY_PRESSES();
+    std::printf("status=%d key=%d pending=%d\n", status, key, pending);
+    std::fflush(stdout);
+    Vantor_FreeRead(device, id);
+    return 0;
+}
+
+TEST(WaitOnKeyPress, CompletedReadEndsTheWaitWithoutAKey)
+{
+    PtySession session([] { return WaitOnce("far_end=loopback", true, 0); });
+    ASSERT_TRUE(session.WaitFor("pending="));
+    EXPECT_EQ(session.WaitExit(), 0);
+    EXPECT_NE(session.Output().find("status=2 key=0 pending=0\n"), std::string::npos) << session.Output();
+}
+
+TEST(WaitOnKeyPress, ReadTimingOutEndsTheWait)
+{
+    PtySession session([] { return WaitOnce("far_end=silent", false, 0.05); });
+    ASSERT_TRUE(session.WaitFor("pending="));
+    EXPECT_EQ(session.WaitExit(), 0);
+    EXPECT_NE(session.Output().find("status=6 key=0 pending=0\n"), std::string::npos) << session.Output();
+}
+
+TEST(WaitOnKeyPress, KeyPressEndsTheWaitOnASilentLink)
+{
+    PtySession session([] { return WaitOnce("far_end=silent", false, 0); });
+    ASSERT_TRUE(session.WaitFor("waiting\n"));
+    session.Send("q");
+    ASSERT_TRUE(session.WaitFor("pending="));
+    EXPECT_EQ(session.WaitExit(), 0);
+    EXPECT_NE(session.Output().find("status=1 key=1 pending=0\n"), std::string::npos) << session.Output();
+    EXPECT_TRUE(IsLineMode(session.Attributes()));
+}
+
+TEST(WaitOnKeyPress, PrefixKeysTakeTheirSecondByteWithThem)
+{
+    for (const std::string &keys : {std::string("\x0e" "b"), std::string("\0c", 2)}) {
+        PtySession session([] { return WaitOnce("far_end=silent", false, 0); });
+        ASSERT_TRUE(session.WaitFor("waiting\n"));
+        session.Send(keys);
+        ASSERT_TRUE(session.WaitFor("pending="));
+        EXPECT_EQ(session.WaitExit(), 0);
+        // The second byte went with the first: no key is left over.
+        EXPECT_NE(session.Output().find("status=1 key=1 pending=0\n"), std::string::npos) << session.Output();
+    }
+}
+
+TEST(WaitOnKeyPress, OrdinaryKeyLeavesTheNextKeyWaiting)
+{
+    PtySession session([] { return WaitOnce("far_end=silent", false, 0); });
+    ASSERT_TRUE(session.WaitFor("waiting\n"));
+    session.Send("ab");
+    ASSERT_TRUE(session.WaitFor("pending="));
+    EXPECT_EQ(session.WaitExit(), 0);
+    EXPECT_NE(session.Output().find("status=1 key=1 pending=1\n"), std::string::npos) << session.Output();
 }
 
 } // namespace

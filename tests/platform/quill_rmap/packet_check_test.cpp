@@ -200,19 +200,6 @@ TEST(RoundTrip, OverwrittenCrcIsSentButTheComputedOneIsKept) {
 
 // -------------------------------------------------------------------- replies
 
-TEST(Replies, ReadReplyFields) {
-    RmapPacketInfo info;
-    const Bytes packet = Concat({WithCrc(ReadReplyHeader(0x0C, 4)), WithCrc({0xDE, 0xAD, 0xBE, 0xEF})});
-    ASSERT_EQ(Check(packet, info), RMAP_CHECK_OK);
-    EXPECT_EQ(RMAP_GetPacketType(&info), RMAP_PACKET_TYPE_READ_REPLY);
-    EXPECT_EQ(RMAP_GetStatus(&info), 0);
-    EXPECT_EQ(RMAP_GetTransactionID(&info), 0x1234);
-    EXPECT_EQ(RMAP_GetIncrementAddress(&info), 1);
-    EXPECT_EQ(RMAP_GetHeaderCRC(&info), packet[11]);
-    EXPECT_EQ(RMAP_GetDataCRC(&info), packet.back());
-    EXPECT_EQ(info.data_count, 4u);
-}
-
 TEST(Replies, AddressesAndDataPointIntoTheBytes) {
     // Path bytes 03 07 in front stay part of the reply address.
     const Bytes packet =
@@ -224,6 +211,11 @@ TEST(Replies, AddressesAndDataPointIntoTheBytes) {
     EXPECT_EQ(TargetAddressOf(info), Bytes{0xFE});
     EXPECT_EQ(DataOf(info), (Bytes{0x55, 0x66}));
     EXPECT_EQ(RMAP_GetData(&info, nullptr), packet.data() + 14);
+    EXPECT_EQ(RMAP_GetStatus(&info), 0);
+    EXPECT_EQ(RMAP_GetTransactionID(&info), 0x1234);
+    EXPECT_EQ(RMAP_GetIncrementAddress(&info), 1);
+    EXPECT_EQ(RMAP_GetHeaderCRC(&info), packet[13]);
+    EXPECT_EQ(RMAP_GetDataCRC(&info), packet.back());
 }
 
 TEST(Replies, WriteReplyFlagsAndTypes) {

@@ -1,5 +1,6 @@
 // The trace file and the choice of what answers at the far end.
 #include "adapter_fixture.h"
+#include "hand_rmap.h"
 #include "support/scratch_dir.h"
 
 namespace {
@@ -71,30 +72,22 @@ TEST_F(Adapter, TracedReplyHasItsPathTakenOff)
     ScratchDir dir;
     std::string settings = "trace=" + (dir / "t").string();
     Start(settings.c_str());
-    // Read of one byte at 0x41 with reply path 05 behind three padding bytes, built by hand:
-    // fe 01 4d 00 | 00 00 00 05 | 67 00 01 00 00 00 00 41 00 00 01 | header CRC
-    Bytes command{0xfe, 0x01, 0x4d, 0x00, 0x00, 0x00, 0x00, 0x05, 0x67, 0x00,
-                  0x01, 0x00, 0x00, 0x00, 0x00, 0x41, 0x00, 0x00, 0x01};
-    std::uint8_t crc = 0;
-    for (std::uint8_t byte : command) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1) != 0 ? static_cast<std::uint8_t>((crc >> 1) ^ 0xe0) : static_cast<std::uint8_t>(crc >> 1);
-        }
-    }
-    command.push_back(crc);
+    // Read of one byte at 0x41 with reply path 05 behind three padding bytes.
+    hand_rmap::CommandFields fields{.instruction = hand_rmap::kReadIncrementing | 0x01,
+                                    .reply_field = {0x00, 0x00, 0x00, 0x05}, .address = 0x41, .length = 1};
+    Bytes command = hand_rmap::Header(fields);
     Send(command);
-    vantor_sim::TakeSentPackets();
-    std::string text = dir.Read("t");
-    ASSERT_EQ(text.substr(0, 2), "> ");
-    std::size_t second = text.find('\n') + 1;
-    // Initiator, protocol, instruction 0d, status, target, transaction 0001, 00, length 000001.
-    std::string line = text.substr(second);
-    EXPECT_EQ(line.substr(0, 35), "< 67 01 0d 00 fe 00 01 00 00 00 01 ");
-    // Then the header CRC, the data byte 41, the data CRC: 14 bytes in all.
-    ASSERT_EQ(line.size(), 2 + 14 * 3 + 4);
-    EXPECT_EQ(line.substr(2 + 12 * 3, 3), "41 ");
-    EXPECT_EQ(line.substr(line.size() - 4), "EOP\n");
+    auto line = [](char sign, const Bytes &bytes) {
+        std::string text(1, sign);
+        text += ' ';
+        for (std::uint8_t byte : bytes) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02x ", byte);
+            text += hex;
+        }
+        return text + "EOP\n";
+    };
+    EXPECT_EQ(dir.Read("t"), line('>', command) + line('<', hand_rmap::ReadReply(fields, 0, {0x41})));
     Read read = StartRead(64, 1);
     Vantor_FreeRead(device_, read.id);
 }

@@ -126,16 +126,6 @@ TEST_F(Adapter, PacketLargerThanRoomLeftEndsReadWithStatus10)
     Vantor_FreeRead(device_, next.id);
 }
 
-TEST_F(Adapter, SingleOversizedPacket)
-{
-    Read read = StartRead(2, 1);
-    Send({1, 2, 3});
-    EXPECT_EQ(Vantor_GetReadStatus(device_, read.id), VANTOR_TRANSFER_ERROR_RECEIVE_BUFFER_FULL);
-    EXPECT_EQ(read.properties[0].len, 0u);
-    EXPECT_EQ(read.buffer, (Bytes{0xcc, 0xcc}));
-    Vantor_FreeRead(device_, read.id);
-}
-
 TEST_F(Adapter, EepEndingsWhileEnabled)
 {
     Read read = StartRead(16, 3);
