@@ -57,15 +57,16 @@ void DefineAlias(AliasTable &table, std::string_view name, std::string_view valu
         const int earlier = IsAlias(table, value.substr(i, end - i), 0, index);
         if (earlier >= 0) {
             if (own_text < i) {
-                alias.expansion.push_back({own_text, -1, value.substr(own_text, i - own_text), false});
+                alias.expansion.push_back({own_text, -1, value.substr(own_text, i - own_text), false, -1});
                 alias.length = CappedSum(alias.length, i - own_text);
             }
             const Alias &used = table.aliases[earlier];
-            AliasPiece piece{i, earlier, {}, true};
+            AliasPiece piece{i, earlier, {}, true, earlier};
             if (used.expansion.size() == 1) {
                 piece = used.expansion.front();
                 piece.offset = i;
                 piece.whole_word = true;
+                piece.matched = earlier;
             }
             alias.expansion.push_back(piece);
             alias.length = CappedSum(alias.length, used.length);
@@ -74,11 +75,51 @@ void DefineAlias(AliasTable &table, std::string_view name, std::string_view valu
         i = end;
     }
     if (own_text < value.size()) {
-        alias.expansion.push_back({own_text, -1, value.substr(own_text), false});
+        alias.expansion.push_back({own_text, -1, value.substr(own_text), false, -1});
         alias.length = CappedSum(alias.length, value.size() - own_text);
+    }
+
+    while (alias.first_word_end < value.size() && !IsWordSeparator(value[alias.first_word_end])) {
+        ++alias.first_word_end;
+    }
+    const AliasPiece &first = alias.expansion.front();
+    alias.first_word_alias = first.whole_word && first.offset == 0 ? first.matched : -1;
+    const bool has_rest = alias.first_word_end < value.size();
+    if (alias.first_word_alias < 0) {
+        alias.jump = index;
+        alias.nearest_rest = has_rest ? index : -1;
+    } else {
+        const Alias &parent = table.aliases[alias.first_word_alias];
+        const Alias &parent_jump = table.aliases[parent.jump];
+        const Alias &parent_jump_jump = table.aliases[parent_jump.jump];
+        alias.depth = parent.depth + 1;
+        alias.jump = parent.depth - parent_jump.depth == parent_jump.depth - parent_jump_jump.depth
+                         ? parent_jump.jump
+                         : alias.first_word_alias;
+        alias.nearest_rest = has_rest ? index : parent.nearest_rest;
     }
     table.by_name[name].push_back(index);
     table.aliases.push_back(std::move(alias));
+}
+
+int AliasOfValueWord(const AliasTable &table, int alias, std::size_t offset)
+{
+    const std::vector<AliasPiece> &pieces = table.aliases[alias].expansion;
+    const auto after = std::upper_bound(pieces.begin(), pieces.end(), offset,
+                                        [](std::size_t o, const AliasPiece &piece) { return o < piece.offset; });
+    const AliasPiece &piece = *(after - 1);
+    return piece.whole_word && piece.offset == offset ? piece.matched : -1;
+}
+
+int LastFirstWordAliasFrom(const AliasTable &table, int alias, int first)
+{
+    for (;;) {
+        const Alias &at = table.aliases[alias];
+        if (at.first_word_alias < first) {
+            return alias;
+        }
+        alias = at.jump >= first && at.jump != alias ? at.jump : at.first_word_alias;
+    }
 }
 
 bool ReplaceAlias(const AliasTable &table, int alias, std::size_t offset, std::string &out)

@@ -84,15 +84,27 @@ std::optional<std::vector<AliasDirectiveSpan>> ReadAliasDirectives(std::string_v
 // What flows down through the stages.
 struct Token {
     enum class Kind : unsigned char { Word, Separator, ValueRest } kind;
-    std::string_view text; // Word, Separator
-    int level = 0;         // Word: aliases [0, level) still apply
-    int alias = 0;         // ValueRest: the rest of this alias's value ...
+    // Word: the characters joined on in front of it at junctions, kept last
+    // first (an index into AliasSweep::prefixes, -1 for none), then tail.
+    // Separator: tail.
+    int prefix = -1;
+    std::string_view tail;
+    int level = 0; // Word: aliases [0, level) still apply
+    // Word: how its alias is found.  From the text: looked up by name.  From
+    // a value: known, in match.  From a junction: only the aliases between
+    // that junction and the next can apply, each compared in turn.
+    enum class Origin : unsigned char { Text, Value, Junction } origin = Origin::Text;
+    int match = -1;
+    int alias = 0;          // ValueRest: the rest of this alias's value ...
     std::size_t offset = 0; // ... from here, with aliases [0, alias) to apply
 };
 
-Token Word(std::string_view text, int level) { return {Token::Kind::Word, text, level, 0, 0}; }
-Token Separator(std::string_view text) { return {Token::Kind::Separator, text, 0, 0, 0}; }
-Token ValueRest(int alias, std::size_t offset) { return {Token::Kind::ValueRest, {}, 0, alias, offset}; }
+Token Word(std::string_view text, int level) { return {Token::Kind::Word, -1, text, level, Token::Origin::Text, -1, 0, 0}; }
+Token Separator(std::string_view text) { return {Token::Kind::Separator, -1, text, 0, Token::Origin::Text, -1, 0, 0}; }
+Token ValueRest(int alias, std::size_t offset)
+{
+    return {Token::Kind::ValueRest, -1, {}, 0, Token::Origin::Text, -1, alias, offset};
+}
 
 // A stage that has not settled yet: the directive of alias level - 1, whose
 // results carry that level.
@@ -107,7 +119,8 @@ struct AliasSweep {
     AliasTable table;
     std::vector<Junction> junctions; // oldest first
     std::deque<Token> flow;
-    std::deque<std::string> joined_words; // storage for words joined at a junction
+    std::deque<std::string> prefixes; // see Token
+    std::vector<int> rests;           // scratch of ReplaceFrontWord
     std::string out;
     bool too_long = false;
 
@@ -137,19 +150,137 @@ struct AliasSweep {
         }
     }
 
+    std::size_t WordLength(const Token &word) const
+    {
+        return (word.prefix < 0 ? 0 : prefixes[word.prefix].size()) + word.tail.size();
+    }
+
+    std::string WordText(const Token &word) const
+    {
+        std::string whole;
+        if (word.prefix >= 0) {
+            whole.assign(prefixes[word.prefix].rbegin(), prefixes[word.prefix].rend());
+        }
+        whole += word.tail;
+        return whole;
+    }
+
+    bool WordIs(const Token &word, std::string_view name) const
+    {
+        if (WordLength(word) != name.size()) {
+            return false;
+        }
+        std::size_t i = 0;
+        if (word.prefix >= 0) {
+            const std::string &prefix = prefixes[word.prefix];
+            for (auto c = prefix.rbegin(); c != prefix.rend(); ++c, ++i) {
+                if (*c != name[i]) {
+                    return false;
+                }
+            }
+        }
+        return name.substr(i) == word.tail;
+    }
+
     void EmitToken(const Token &token)
     {
         switch (token.kind) {
         case Token::Kind::Word:
-            EmitWord(token.text, token.level);
+            if (token.origin == Token::Origin::Value) {
+                if (token.match >= 0) {
+                    EmitExpansion(token.match, 0);
+                } else {
+                    Emit(token.tail);
+                }
+            } else if (token.prefix >= 0) {
+                EmitWord(WordText(token), token.level);
+            } else {
+                EmitWord(token.tail, token.level);
+            }
             break;
         case Token::Kind::Separator:
-            Emit(token.text);
+            Emit(token.tail);
             break;
         case Token::Kind::ValueRest:
             EmitExpansion(token.alias, token.offset);
             break;
         }
+    }
+
+    // The latest alias among [level, word.level) that the word names, or -1.
+    int AliasOfWord(const Token &word, int level) const
+    {
+        switch (word.origin) {
+        case Token::Origin::Value:
+            return word.match >= level ? word.match : -1;
+        case Token::Origin::Junction:
+            for (int alias = word.level - 1; alias >= level; --alias) {
+                if (WordIs(word, table.aliases[alias].name)) {
+                    return alias;
+                }
+            }
+            return -1;
+        case Token::Origin::Text:
+            break;
+        }
+        return IsAlias(table, word.tail, level, word.level);
+    }
+
+    // Splits a value rest at the front of the flow into its first word or
+    // separator and what follows.
+    void SplitValueRest()
+    {
+        const int alias = flow.front().alias;
+        const std::size_t offset = flow.front().offset;
+        const std::string_view value = table.aliases[alias].value;
+        flow.pop_front();
+        std::size_t end = offset + 1;
+        if (!IsWordSeparator(value[offset])) {
+            while (end < value.size() && !IsWordSeparator(value[end])) {
+                ++end;
+            }
+        }
+        if (end < value.size()) {
+            flow.push_front(ValueRest(alias, end));
+        }
+        const std::string_view first = value.substr(offset, end - offset);
+        if (IsWordSeparator(first[0])) {
+            flow.push_front(Separator(first));
+        } else {
+            Token word = Word(first, alias);
+            word.origin = Token::Origin::Value;
+            word.match = AliasOfValueWord(table, alias, offset);
+            flow.push_front(word);
+        }
+    }
+
+    // The front word names alias, which is at least level: it becomes that
+    // alias's value, whose first word may name another alias at least level,
+    // and so on.  The rests of the values stay behind it in the flow.
+    void ReplaceFrontWord(int alias, int level)
+    {
+        flow.pop_front();
+        rests.clear();
+        int at = alias;
+        for (;;) {
+            const int rest = table.aliases[at].nearest_rest;
+            if (rest >= level) {
+                const int next = table.aliases[rest].first_word_alias;
+                if (next < level) {
+                    at = rest;
+                    break;
+                }
+                rests.push_back(rest);
+                at = next;
+            } else {
+                at = LastFirstWordAliasFrom(table, at, level);
+                break;
+            }
+        }
+        for (int rest : rests) {
+            flow.push_front(ValueRest(rest, table.aliases[rest].first_word_end));
+        }
+        flow.push_front(ValueRest(at, 0));
     }
 
     // Applies the aliases from level on to the front of the flow until it is
@@ -162,33 +293,19 @@ struct AliasSweep {
                 return;
             }
             if (front.kind == Token::Kind::ValueRest) {
-                const int alias = front.alias;
-                const std::size_t offset = front.offset;
-                const std::string_view value = table.aliases[alias].value;
-                flow.pop_front();
-                std::size_t end = offset + 1;
-                if (!IsWordSeparator(value[offset])) {
-                    while (end < value.size() && !IsWordSeparator(value[end])) {
-                        ++end;
-                    }
-                }
-                if (end < value.size()) {
-                    flow.push_front(ValueRest(alias, end));
-                }
-                const std::string_view first = value.substr(offset, end - offset);
-                flow.push_front(IsWordSeparator(first[0]) ? Separator(first) : Word(first, alias));
+                SplitValueRest();
                 continue;
             }
             if (front.level == level) {
                 return;
             }
-            const int alias = IsAlias(table, front.text, level, front.level);
+            const int alias = AliasOfWord(front, level);
             if (alias < 0) {
                 front.level = level;
+                front.origin = Token::Origin::Junction;
                 return;
             }
-            flow.pop_front();
-            flow.push_front(ValueRest(alias, 0));
+            ReplaceFrontWord(alias, level);
         }
     }
 
@@ -205,7 +322,9 @@ struct AliasSweep {
                 }
                 junctions.pop_back();
                 if (!junction.undropped) {
-                    flow.push_back(Word(junction.pending, junction.level));
+                    Token word = Word(junction.pending, junction.level);
+                    word.origin = Token::Origin::Junction;
+                    flow.push_back(word);
                 }
                 continue;
             }
@@ -213,23 +332,34 @@ struct AliasSweep {
             Settle(junction.level);
             Token &front = flow.front();
             if (junction.undropped) {
-                if (front.kind == Token::Kind::Word && front.text.size() > 1) {
-                    front.text.remove_prefix(1);
+                if (front.kind == Token::Kind::Word && WordLength(front) > 1) {
+                    front.origin = Token::Origin::Junction;
+                    if (front.prefix >= 0 && !prefixes[front.prefix].empty()) {
+                        prefixes[front.prefix].pop_back();
+                    } else {
+                        front.tail.remove_prefix(1);
+                    }
                 } else {
                     flow.pop_front();
                 }
             } else if (front.kind == Token::Kind::Word) {
-                std::string &word = joined_words.emplace_back(junction.pending);
-                word += front.text;
-                front.text = word;
+                front.origin = Token::Origin::Junction;
+                if (front.prefix < 0) {
+                    front.prefix = static_cast<int>(prefixes.size());
+                    prefixes.emplace_back();
+                }
+                prefixes[front.prefix].append(junction.pending.rbegin(), junction.pending.rend());
             } else {
-                flow.push_front(Word(junction.pending, junction.level));
+                Token word = Word(junction.pending, junction.level);
+                word.origin = Token::Origin::Junction;
+                flow.push_front(word);
             }
         }
         for (const Token &token : flow) {
             EmitToken(token);
         }
         flow.clear();
+        prefixes.clear();
     }
 
     // A word of the text (possibly empty) and the separator behind it.
@@ -298,7 +428,7 @@ std::optional<std::string> ProcessDirectivesSecondPass(const std::string &text)
     if (spans->empty()) {
         return text;
     }
-    AliasSweep sweep{text, {}, {}, {}, {}, {}, false};
+    AliasSweep sweep{text, {}, {}, {}, {}, {}, {}, false};
     sweep.out.reserve(text.size());
     sweep.Run(*spans);
     if (sweep.too_long) {

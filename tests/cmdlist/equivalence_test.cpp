@@ -207,6 +207,38 @@ TEST(GeneratedLists, LongListsMatchTheLiteralProcess)
     }
 }
 
+// Chains of aliases whose values start with the alias before them, some
+// going on behind that first word, defined in glued runs and used where
+// removed characters cut words: values expanded at a junction word by word.
+TEST(GeneratedLists, AliasChainsAtJunctionsMatchTheLiteralProcess)
+{
+    std::mt19937 random(31337);
+    auto below = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); };
+    for (int i = 0; i < 3000; ++i) {
+        std::string list;
+        const int aliases = 1 + below(12);
+        // Half the lists chain every alias to the one before, mostly glued,
+        // so that a word names the end of a deep chain.
+        const bool chained = i % 2 == 0;
+        for (int k = 0; k < aliases; ++k) {
+            const std::string name = "C" + std::to_string(chained ? k : below(aliases));
+            const std::string earlier = "C" + std::to_string(chained ? k - 1 : below(aliases));
+            static const std::vector<std::string> tails = {"", "", " t", ":u v", "w", " ", "\n"};
+            list += "#ALIAS " + name + "=" + (below(5) ? earlier : "z") + tails[below(static_cast<int>(tails.size()))] + ";";
+            static const std::vector<std::string> between = {"", "", "", "q", "qr", "\n", "C", "q C"};
+            list += chained && below(4) ? "" : between[below(static_cast<int>(between.size()))];
+        }
+        const int uses = below(8);
+        for (int k = 0; k < uses; ++k) {
+            list += "C" + std::to_string(below(aliases)) + (below(3) ? " " : ":");
+        }
+        ExpectSameAsLiteral(list);
+        if (HasFatalFailure()) {
+            return;
+        }
+    }
+}
+
 // Included files with aliases, comments, errors of their own and includes of
 // each other (so also recursion), against the same files read literally.
 TEST(GeneratedLists, ListsWithIncludesMatchTheLiteralProcess)
