@@ -6,6 +6,7 @@
 #include "common/display.h"
 #include "common/number_base.h"
 #include "device/quill_rmap.h"
+#include "device/vantor_api.h"
 
 namespace {
 
@@ -158,4 +159,14 @@ bool DisplayRMAPResponse(const std::uint8_t *packet, int length, std::FILE *stre
     AppendToDataFile(data_file, data);
     WriteNumberLine("Data CRC: ", RMAP_GetDataCRC(&record), stream);
     return true;
+}
+
+bool DisplayReceivedRMAPReply(const std::uint8_t *packet, int length, int end_type, std::FILE *stream,
+                              const char *data_file)
+{
+    if (end_type == VANTOR_EOP_EEP) {
+        std::fputs(kStructureError, stream);
+        return false;
+    }
+    return DisplayRMAPResponse(packet, length, stream, data_file);
 }

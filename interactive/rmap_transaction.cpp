@@ -214,7 +214,8 @@ void IR_ReceiveReply(DeviceHandle device, TransferId id, ReceiveBuffer buffer, P
         WaitOnKeyPressOrReadCompleting(device, id, &status, &key_pressed);
         Vantor_FreeRead(device, id);
         if (status == VANTOR_TRANSFER_SUCCESS) {
-            DisplayRMAPResponse(buffer.data(), ReceivedLength(buffer, properties.len), stdout, nullptr);
+            DisplayReceivedRMAPReply(buffer.data(), ReceivedLength(buffer, properties.len), properties.eop, stdout,
+                                     nullptr);
         } else if (!key_pressed) {
             std::printf("Error reading reply: %s\n", DisplayStatus(status));
         }

@@ -133,8 +133,9 @@ void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, in
     if (command.read_status == VANTOR_TRANSFER_SUCCESS) {
         const std::uint64_t length = std::min<std::uint64_t>(command.reply_properties.len, command.reply_buffer.size());
         const char *data_file = command.filename ? command.filename->c_str() : nullptr;
-        if (!DisplayRMAPResponse(command.reply_buffer.data(), static_cast<int>(length),
-                                 output != nullptr ? output : stdout, data_file)) {
+        if (!DisplayReceivedRMAPReply(command.reply_buffer.data(), static_cast<int>(length),
+                                      command.reply_properties.eop, output != nullptr ? output : stdout,
+                                      data_file)) {
             ++errors;
         }
         return;
