@@ -4,6 +4,7 @@
 #include "app/settings.h"
 #include "common/byte_text.h"
 #include "common/display.h"
+#include "common/file_open.h"
 #include "common/number_base.h"
 #include "device/quill_rmap.h"
 #include "device/vantor_api.h"
@@ -72,7 +73,7 @@ void AppendToDataFile(const char *data_file, const Field &data)
     if (data_file == nullptr) {
         return;
     }
-    std::FILE *file = std::fopen(data_file, "ab");
+    std::FILE *file = OpenForWriting(data_file, false);
     if (file == nullptr) {
         return;
     }
