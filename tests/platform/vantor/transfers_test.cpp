@@ -88,7 +88,7 @@ TEST_F(Adapter, ReadsTimeOutKeepingWhatArrived)
     Read slow = StartRead(16, 2), polled = StartRead(8, 1);
     EXPECT_EQ(Vantor_WaitOnReadCompleting(device_, slow.id, 0), VANTOR_TRANSFER_ERROR_TIMEOUT);
     EXPECT_GE(std::chrono::steady_clock::now() - started, 30ms);
-    std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(20ms);
     EXPECT_EQ(Status(polled), VANTOR_TRANSFER_ERROR_TIMEOUT);
     EXPECT_EQ(Status(complete), VANTOR_TRANSFER_SUCCESS);
     for (const Read *r : {&read, &complete, &slow, &polled}) Free(*r);
