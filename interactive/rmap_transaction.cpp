@@ -5,7 +5,9 @@
 #include <memory>
 #include <span>
 
+#include "app/settings.h"
 #include "common/display.h"
+#include "common/receive_buffer.h"
 #include "common/key_press.h"
 #include "device/quill_rmap.h"
 #include "interactive/rmap_field_entry.h"
@@ -192,7 +194,7 @@ void Send(DeviceHandle device, BuiltPacket packet, unsigned int length)
 ReceiveBuffer IR_StartReceivingReply(DeviceHandle device, TransferId &id, PacketProperties &properties,
                                      TransferStatus &status)
 {
-    ReceiveBuffer buffer = AllocateReceiveBuffer();
+    ReceiveBuffer buffer = AllocateReceiveBuffer(static_cast<std::uint64_t>(receive_buffer_size));
     if (!buffer) {
         std::puts("Could not allocate a buffer to receive the reply");
         return buffer;
