@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "reply_faults.h"
 #include "rmap_target.h"
 #include "trace.h"
 
@@ -50,11 +51,18 @@ std::span<const std::uint8_t> WithoutPath(std::span<const std::uint8_t> bytes)
 }
 
 // Every target reply comes back to the adapter through here: the routers on
-// the way take its reply path off.
+// the way take its reply path off, and a faulty far end spoils every n-th.
 void ReturnReply(SimState &state, Device &device, TargetReply reply)
 {
     reply.bytes.erase(reply.bytes.begin(), reply.bytes.begin() + static_cast<std::ptrdiff_t>(reply.path_length));
-    Arrive(state, device, Packet{std::move(reply.bytes), VANTOR_EOP_EOP});
+    ++state.replies_sent;
+    if (!IsFaultyReply(state.settings, state.replies_sent)) {
+        Arrive(state, device, Packet{std::move(reply.bytes), VANTOR_EOP_EOP});
+        return;
+    }
+    for (Packet &packet : ApplyReplyFault(state.settings.reply_fault, std::move(reply.bytes), reply.has_data_field)) {
+        Arrive(state, device, std::move(packet));
+    }
 }
 
 void LogSent(SimState &state, const Device &device, const Packet &packet)

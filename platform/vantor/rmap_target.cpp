@@ -118,6 +118,7 @@ std::optional<TargetReply> ExecuteTargetCommand(std::span<const std::uint8_t> pa
     reply.bytes = command.write ? quill_rmap::BuildWriteReply(command, status)
                                 : quill_rmap::BuildReadReply(command, status, read_data);
     reply.path_length = quill_rmap::ReplyPath(command).size();
+    reply.has_data_field = !command.write;
     return reply;
 }
 

@@ -16,6 +16,7 @@ namespace vantor_sim {
 struct TargetReply {
     std::vector<std::uint8_t> bytes;
     std::size_t path_length = 0;
+    bool has_data_field = false; // read and read/modify/write replies: data and data CRC follow the header
 };
 
 // True when packet, its path bytes already skipped, is a command for the

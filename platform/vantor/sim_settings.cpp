@@ -148,6 +148,29 @@ bool ReadFarEnd(std::string_view value, FarEnd &far_end)
     return true;
 }
 
+bool ReadReplyFault(std::string_view value, ReplyFault &fault)
+{
+    struct Word {
+        std::string_view word;
+        ReplyFault fault;
+    };
+    static constexpr Word kWords[] = {
+        {"none", ReplyFault::None},         {"header_crc", ReplyFault::HeaderCrc},
+        {"data_crc", ReplyFault::DataCrc},  {"truncate", ReplyFault::Truncate},
+        {"pad", ReplyFault::Pad},           {"transaction_id", ReplyFault::TransactionId},
+        {"eep", ReplyFault::Eep},           {"duplicate", ReplyFault::Duplicate},
+        {"drop", ReplyFault::Drop},
+    };
+    value = Trim(value);
+    for (const Word &w : kWords) {
+        if (SameWord(value, w.word)) {
+            fault = w.fault;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ReadStatus(std::string_view value, std::optional<int> &status)
 {
     auto number = ReadInteger(value, 0, 14);
@@ -195,6 +218,16 @@ bool ApplyItem(std::string_view name, std::string_view value, Settings &settings
     }
     if (SameWord(name, "read_status")) {
         return ReadStatus(value, settings.read_status);
+    }
+    if (SameWord(name, "reply_fault")) {
+        return ReadReplyFault(value, settings.reply_fault);
+    }
+    if (SameWord(name, "reply_fault_every")) {
+        auto every = ReadInteger(value, 1, std::numeric_limits<std::uint32_t>::max());
+        if (every) {
+            settings.reply_fault_every = static_cast<std::uint32_t>(*every);
+        }
+        return every.has_value();
     }
     if (SameWord(name, "trace")) {
         value = Trim(value);

@@ -15,8 +15,34 @@
 //   send_status=S        every send ends with status S (0..14)       default none
 //   read_status=S        every read ends with status S (0..14)       default none
 //   trace=PATH           append sent (">") and delivered ("<") packets to PATH
+//   reply_fault=KIND     what goes wrong with the target's faulty replies:
+//                        none, header_crc, data_crc, truncate, pad,
+//                        transaction_id, eep, duplicate or drop     default none
+//   reply_fault_every=N  the N-th, 2N-th, 3N-th... target reply is faulty
+//                        (N decimal, 1 to 4294967295)               default 1
 //
-// Names and the far_end words are matched without regard to case.  A later
+// Faulty replies.  Target replies are counted from 1 at the far end since the
+// settings were applied, over all devices together, whether or not the device
+// then receives them; loopback packets and commands answered without a reply
+// are not counted.  Reply number k is faulty when k is a multiple of N.  A
+// faulty reply is changed as it arrives, its reply path already taken off:
+//   header_crc      the header CRC (last header byte) with every bit flipped
+//   data_crc        the data CRC (last byte) with every bit flipped; only read
+//                   and read/modify/write replies carry one (even with no data),
+//                   a write reply arrives unchanged
+//   truncate        the last byte (data CRC, or header CRC of a write reply) is
+//                   missing
+//   pad             one extra byte 0x00 follows the last byte
+//   transaction_id  the transaction identifier plus 1, modulo 65536, with the
+//                   header CRC made right again, so that only the identifier
+//                   is wrong
+//   eep             the bytes unchanged, ended by an EEP instead of an EOP
+//   duplicate       arrives twice, the copies one after the other
+//   drop            never arrives
+// reply_fault_every without reply_fault changes nothing.
+//
+// Names, the far_end words and the reply_fault words are matched without
+// regard to case.  A later
 // setting of the same name replaces an earlier one.  An item that is not
 // name=value, an unknown name or an unusable value is malformed: it is ignored
 // (the setting keeps its default) and named in the complaint line.
@@ -24,6 +50,8 @@
 // Example: "devices=0:0,3:6; unopenable=3; key=20; far_end=target" attaches a
 // Pelmar as device 0 and a Holbeck as device 3 that will not open; the target
 // answers only commands carrying key 0x20 and other packets are not looped back.
+// Example: "reply_fault=truncate; reply_fault_every=3" cuts the last byte off
+// the 3rd, 6th, 9th... target reply.
 #ifndef ZARK_PLATFORM_VANTOR_SIM_SETTINGS_H
 #define ZARK_PLATFORM_VANTOR_SIM_SETTINGS_H
 
@@ -40,6 +68,8 @@ inline constexpr double kOwnDriverVersion = 4.01;
 
 enum class FarEnd { Both, Target, Loopback, Silent };
 
+enum class ReplyFault { None, HeaderCrc, DataCrc, Truncate, Pad, TransactionId, Eep, Duplicate, Drop };
+
 struct AttachedDevice {
     int number = 0;
     int type = 0;
@@ -55,6 +85,8 @@ struct Settings {
     std::optional<int> send_status;
     std::optional<int> read_status;
     std::string trace_path;
+    ReplyFault reply_fault = ReplyFault::None;
+    std::uint32_t reply_fault_every = 1;
 };
 
 struct ParsedSettings {

@@ -26,6 +26,7 @@ bool BuildState(SimState &state, std::string_view text)
     state.transfers.clear();
     state.memory.Clear();
     state.sent.clear();
+    state.replies_sent = 0;
     state.trace.reset();
     if (!state.settings.trace_path.empty()) {
         state.trace.reset(std::fopen(state.settings.trace_path.c_str(), "a"));

@@ -69,6 +69,7 @@ struct SimState {
     TargetMemory memory;
     std::unique_ptr<std::FILE, FileCloser> trace;
     std::deque<SentPacket> sent; // most recent kSentLogLimit packets
+    std::uint64_t replies_sent = 0; // target replies since the last reset, for reply_fault_every
 };
 
 // The state, built from VANTOR_SIM on the first call.

@@ -46,6 +46,24 @@
 // - Fault injection.  send_status=S: every send ends with S (the packets go
 //   out only when S is 2).  read_status=S: every read ends with S at once,
 //   receiving nothing; Vantor_ReadPackets still returns 1.
+// - Faulty far end.  reply_fault=KIND with reply_fault_every=N spoils target
+//   reply number N, 2N, 3N... (counted from 1 since the settings were applied,
+//   over all devices, at the far end: a reply dropped at an unregistered
+//   device still counts; loopback packets do not).  A spoilt reply arrives
+//   like any other: it fills the oldest unfinished read or waits in the queue,
+//   and the trace shows it as it arrived.  The kinds, with the reply path
+//   already taken off:
+//     header_crc      header CRC byte inverted (byte 7 of a write reply,
+//                     byte 11 of a read or read/modify/write reply)
+//     data_crc        data CRC (last byte) inverted; a write reply has none
+//                     and arrives unchanged, but is counted all the same
+//     truncate        the last byte missing
+//     pad             one byte 0x00 added at the end
+//     transaction_id  identifier + 1 modulo 65536, header CRC recomputed
+//     eep             unchanged bytes ending with an EEP
+//     duplicate       two identical copies, one after the other: they fill
+//                     two reads, or one read of two packets, or both queue
+//     drop            nothing arrives; a read waiting for it times out
 // - Bad identifiers.  Status and wait calls on an unknown, released or
 //   other-kind TransferId give 12; on an unknown DeviceHandle 5.  Free calls on
 //   such identifiers return 0 and release nothing.  Handles and ids never

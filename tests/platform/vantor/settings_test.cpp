@@ -24,6 +24,50 @@ TEST(SimSettings, DefaultsWhenEmpty)
     EXPECT_FALSE(s.send_status.has_value());
     EXPECT_FALSE(s.read_status.has_value());
     EXPECT_TRUE(s.trace_path.empty());
+    EXPECT_EQ(s.reply_fault, vantor_sim::ReplyFault::None);
+    EXPECT_EQ(s.reply_fault_every, 1u);
+}
+
+TEST(SimSettings, ReplyFaultKindsAndCounts)
+{
+    using vantor_sim::ReplyFault;
+    struct Case {
+        const char *text;
+        ReplyFault fault;
+        std::uint32_t every;
+    };
+    const Case cases[] = {
+        {"reply_fault=none", ReplyFault::None, 1},
+        {"reply_fault=header_crc", ReplyFault::HeaderCrc, 1},
+        {"reply_fault=data_crc;reply_fault_every=2", ReplyFault::DataCrc, 2},
+        {"reply_fault= TRUNCATE ", ReplyFault::Truncate, 1},
+        {"Reply_Fault=Pad", ReplyFault::Pad, 1},
+        {"reply_fault=transaction_id", ReplyFault::TransactionId, 1},
+        {"reply_fault=eep; reply_fault_every= 10 ", ReplyFault::Eep, 10},
+        {"reply_fault=duplicate", ReplyFault::Duplicate, 1},
+        {"reply_fault=drop;reply_fault_every=4294967295", ReplyFault::Drop, 4294967295u},
+        {"reply_fault=drop;reply_fault=none;reply_fault_every=3;reply_fault_every=1", ReplyFault::None, 1},
+    };
+    for (const Case &c : cases) {
+        auto parsed = ParseSettings(c.text);
+        EXPECT_TRUE(parsed.malformed.empty()) << c.text;
+        EXPECT_EQ(parsed.settings.reply_fault, c.fault) << c.text;
+        EXPECT_EQ(parsed.settings.reply_fault_every, c.every) << c.text;
+    }
+
+    const char *const bad[] = {
+        "reply_fault=",           "reply_fault=crc",         "reply_fault=header-crc", "reply_fault=drop,pad",
+        "reply_fault=1",          "reply_fault_every=0",     "reply_fault_every=-1",   "reply_fault_every=+2",
+        "reply_fault_every=4294967296", "reply_fault_every=1.5", "reply_fault_every=",  "reply_fault_every=x",
+        "reply_fault_every=0x10",
+    };
+    for (const char *item : bad) {
+        auto parsed = ParseSettings(item);
+        ASSERT_EQ(parsed.malformed.size(), 1u) << item;
+        EXPECT_EQ(parsed.malformed[0], item);
+        EXPECT_EQ(parsed.settings.reply_fault, ReplyFault::None) << item;
+        EXPECT_EQ(parsed.settings.reply_fault_every, 1u) << item;
+    }
 }
 
 TEST(SimSettings, EverySettingRead)

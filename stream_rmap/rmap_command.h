@@ -1,0 +1,110 @@
+// One command of an RMAP command list: what the user gave (or what it took
+// from the command before it), and what running it produced.
+#ifndef ZARK_STREAM_RMAP_RMAP_COMMAND_H
+#define ZARK_STREAM_RMAP_RMAP_COMMAND_H
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/quill_rmap.h"
+#include "device/vantor_api.h"
+
+using RmapCommandType = std::int32_t;
+inline constexpr RmapCommandType RMAP_COMMAND_READ = 64;
+inline constexpr RmapCommandType RMAP_COMMAND_READ_MODIFY_WRITE = 80;
+inline constexpr RmapCommandType RMAP_COMMAND_WRITE = 96;
+inline constexpr RmapCommandType RMAP_COMMAND_LOOP = 254;
+// Stands for a base command while it is parsed; never a record in a list.
+inline constexpr RmapCommandType RMAP_COMMAND_BASE = -1;
+
+// The properties whose presence is a flag; the byte-list properties are
+// present when their buffer is.
+enum RmapGivenFlag : std::uint32_t {
+    GIVEN_VERIFY_BEFORE_WRITE = 1u << 0,
+    GIVEN_ACKNOWLEDGE = 1u << 1,
+    GIVEN_INCREMENT_TARGET = 1u << 2,
+    GIVEN_DESTINATION_KEY = 1u << 3,
+    GIVEN_TRANSACTION_IDENTIFIER = 1u << 4,
+    GIVEN_ADDRESS = 1u << 5,
+    GIVEN_EXTENDED_ADDRESS = 1u << 6,
+    GIVEN_DATA_LENGTH = 1u << 7,
+    GIVEN_TIMES_TO_REPEAT = 1u << 8,
+    GIVEN_NUMBER_TO_REPEAT = 1u << 9,
+    GIVEN_HEADER_CRC = 1u << 10,
+    GIVEN_DATA_CRC = 1u << 11
+};
+
+struct RmapPacketDeleter {
+    void operator()(unsigned char *packet) const;
+};
+using RmapPacket = std::unique_ptr<unsigned char, RmapPacketDeleter>;
+
+struct RmapCommand;
+// A chain is owned by its first command; each command owns the one after it.
+using RmapCommandPtr = std::unique_ptr<RmapCommand>;
+
+struct RmapCommand {
+    RmapCommand() = default;
+    RmapCommand(const RmapCommand &) = delete;
+    RmapCommand &operator=(const RmapCommand &) = delete;
+    // Releases what follows and the loop repetitions without recursion, so
+    // that chains of millions and deeply nested loops can go.
+    ~RmapCommand();
+
+    RmapCommandType type = RMAP_COMMAND_READ;
+    std::optional<std::vector<std::uint8_t>> destination_address;
+    std::optional<std::vector<std::uint8_t>> source_address;
+    std::uint8_t verify_before_write = 0;
+    std::uint8_t acknowledge = 0;
+    std::uint8_t increment_target = 0;
+    std::uint8_t destination_key = 0;
+    std::uint16_t transaction_identifier = 0;
+    std::uint32_t address = 0;
+    std::uint8_t extended_address = 0;
+    // Write and read/modify/write data; a read holds some only when it took
+    // them as a default.
+    std::optional<std::vector<std::uint8_t>> data;
+    // Bytes of data; for a read, the number of bytes to read.
+    std::uint32_t data_length = 0;
+    std::optional<std::vector<std::uint8_t>> mask;
+    std::uint8_t header_crc = 0;
+    std::uint8_t data_crc = 0;
+    RmapPacket packet;
+    unsigned int packet_length = 0;
+    std::vector<std::uint8_t> reply_buffer;
+    std::int32_t number = 0;
+    std::uint32_t given_flags = 0;
+    TransferStatus send_status = VANTOR_TRANSFER_NOT_STARTED;
+    TransferStatus read_status = VANTOR_TRANSFER_NOT_STARTED;
+    TransferId send_id = nullptr;
+    TransferId read_id = nullptr;
+    PacketProperties reply_properties{};
+    std::uint32_t number_to_repeat = 0;
+    std::uint32_t times_to_repeat = 0;
+    std::optional<std::string> filename;
+    // After loop expansion: one chain per repetition, the first being the body.
+    std::vector<RmapCommandPtr> children;
+    RmapCommandPtr next;
+
+    bool Given(std::uint32_t flag) const { return (given_flags & flag) != 0; }
+};
+
+// A new record of the type with nothing given; none when memory runs out.
+RmapCommandPtr CR_AllocateCommand(RmapCommandType type);
+
+// Releases one command and everything it owns (buffers, packet, loop
+// repetitions).  The command should be unlinked first: a command still
+// linked takes the rest of its chain with it.
+void CR_FreeCommand(RmapCommandPtr command);
+
+// Releases every command of a chain, first to last.
+void CR_FreeCommands(RmapCommandPtr chain);
+
+// Whether running the command waits for a reply: reads, read/modify/writes
+// and acknowledged writes.
+bool CR_ExpectsReply(const RmapCommand &command);
+
+#endif

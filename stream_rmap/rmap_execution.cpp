@@ -1,0 +1,179 @@
+#include "stream_rmap/rmap_execution.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <new>
+
+#include "common/display.h"
+#include "device/quill_rmap.h"
+#include "stream_rmap/run_order.h"
+
+namespace {
+
+// A reply holds at most this much besides its data: 12 header bytes and the data CRC.
+constexpr std::uint64_t kReplyOverhead = 13;
+
+bool BuildPacket(RmapCommand &command, RmapPacketInfo &info)
+{
+    const std::vector<std::uint8_t> &destination = *command.destination_address;
+    const std::vector<std::uint8_t> &source = *command.source_address;
+    // The library takes the reply address count in 8 bits; a longer one
+    // would be cut to a different address instead of being refused.
+    if (source.size() > std::numeric_limits<unsigned char>::max() ||
+        destination.size() > std::numeric_limits<unsigned int>::max()) {
+        return false;
+    }
+    const auto destination_count = static_cast<unsigned int>(destination.size());
+    const auto source_count = static_cast<unsigned char>(source.size());
+    unsigned char *packet = nullptr;
+    switch (command.type) {
+    case RMAP_COMMAND_WRITE: {
+        const std::vector<std::uint8_t> &data = *command.data;
+        if (data.size() > std::numeric_limits<unsigned int>::max()) {
+            return false;
+        }
+        packet = RMAP_BuildWriteCommandPacket(
+            destination.data(), destination_count, source.data(), source_count, command.verify_before_write,
+            command.acknowledge, command.increment_target, command.destination_key, command.transaction_identifier,
+            command.address, command.extended_address, data.data(), static_cast<unsigned int>(data.size()),
+            &command.packet_length, &info, 1);
+        break;
+    }
+    case RMAP_COMMAND_READ:
+        packet = RMAP_BuildReadCommandPacket(destination.data(), destination_count, source.data(), source_count,
+                                             command.increment_target, command.destination_key,
+                                             command.transaction_identifier, command.address,
+                                             command.extended_address, command.data_length,
+                                             &command.packet_length, &info, 1);
+        break;
+    case RMAP_COMMAND_READ_MODIFY_WRITE: {
+        // The parser has made sure the mask is at least as long as the data.
+        const std::vector<std::uint8_t> &data = *command.data;
+        packet = RMAP_BuildReadModifyWriteCommandPacket(
+            destination.data(), destination_count, source.data(), source_count, command.destination_key,
+            command.transaction_identifier, command.address, command.extended_address,
+            static_cast<unsigned char>((2 * data.size()) % 256), data.data(), command.mask->data(),
+            &command.packet_length, &info, 1);
+        break;
+    }
+    default:
+        return false;
+    }
+    command.packet.reset(packet);
+    return packet != nullptr && command.packet_length > 0;
+}
+
+void ApplyCrcOverrides(const RmapCommand &command, const RmapPacketInfo &info)
+{
+    if (command.Given(GIVEN_HEADER_CRC) && info.header_crc_location != nullptr) {
+        *info.header_crc_location = command.header_crc;
+    }
+    if (command.Given(GIVEN_DATA_CRC) && info.data_crc_location != nullptr) {
+        *info.data_crc_location = command.data_crc;
+    }
+}
+
+std::uint64_t ReplyDataLength(const RmapCommand &command)
+{
+    if (command.type == RMAP_COMMAND_READ) {
+        return command.data_length;
+    }
+    return command.data ? command.data->size() : 0;
+}
+
+void StartReplyRead(DeviceHandle device, RmapCommand &command)
+{
+    const std::uint64_t size = ReplyDataLength(command) + kReplyOverhead;
+    if (size > std::numeric_limits<unsigned int>::max()) {
+        command.read_status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
+        return;
+    }
+    try {
+        command.reply_buffer.resize(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc &) {
+        command.read_status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
+        return;
+    }
+    command.read_status = Vantor_ReadPackets(device, command.reply_buffer.data(), static_cast<unsigned int>(size), 1,
+                                             0, &command.reply_properties, &command.read_id);
+}
+
+void ExecuteCommand(DeviceHandle device, RmapCommand &command, int &errors)
+{
+    // Built before the reply read is started, so that a command that cannot be
+    // sent never holds a read (nor a buffer sized from a length it cannot carry).
+    RmapPacketInfo info{};
+    if (!BuildPacket(command, info)) {
+        command.packet.reset();
+        std::printf("Error building RMAP packet for command %d.\n", command.number);
+        ++errors;
+        return;
+    }
+    ApplyCrcOverrides(command, info);
+    if (CR_ExpectsReply(command)) {
+        StartReplyRead(device, command);
+    }
+    command.send_status = Vantor_SendPacket(device, command.packet.get(), command.packet_length, 0, &command.send_id);
+    if (command.send_status != VANTOR_TRANSFER_STARTED && command.send_status != VANTOR_TRANSFER_SUCCESS) {
+        std::printf("Error sending command %d.\n", command.number);
+        ++errors;
+    }
+}
+
+void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, int &errors)
+{
+    if (command.read_status == VANTOR_TRANSFER_STARTED) {
+        command.read_status = Vantor_WaitOnReadCompleting(device, command.read_id, 0);
+    }
+    if (command.read_id != nullptr) {
+        Vantor_FreeRead(device, command.read_id);
+        command.read_id = nullptr;
+    }
+    if (command.read_status == VANTOR_TRANSFER_SUCCESS) {
+        const std::uint64_t length = std::min<std::uint64_t>(command.reply_properties.len, command.reply_buffer.size());
+        const char *data_file = command.filename ? command.filename->c_str() : nullptr;
+        if (!DisplayRMAPResponse(command.reply_buffer.data(), static_cast<int>(length),
+                                 output != nullptr ? output : stdout, data_file)) {
+            ++errors;
+        }
+        return;
+    }
+    std::printf("Error receiving acknowledgement for command %d.\n\n", command.number);
+    ++errors;
+    if (output != nullptr) {
+        std::fputs("Error receiving acknowledgement\n", output);
+    }
+}
+
+} // namespace
+
+void CR_ExecuteCommands(DeviceHandle device, RmapCommand *chain, std::FILE *, int &errors)
+{
+    VisitInRunOrder(chain, [device, &errors](RmapCommand &command) { ExecuteCommand(device, command, errors); });
+}
+
+void CR_WaitOnResponses(DeviceHandle device, RmapCommand *chain, std::FILE *output, int &errors)
+{
+    VisitInRunOrder(chain, [device, output, &errors](RmapCommand &command) {
+        // A command whose packet could not be built was counted when it was not sent.
+        if (CR_ExpectsReply(command) && command.packet) {
+            AwaitReply(device, command, output, errors);
+        }
+    });
+}
+
+void CR_ReleaseCommands(DeviceHandle device, RmapCommandPtr chain)
+{
+    VisitInRunOrder(chain.get(), [device](RmapCommand &command) {
+        if (command.send_id != nullptr) {
+            Vantor_FreeSend(device, command.send_id);
+            command.send_id = nullptr;
+        }
+        if (command.read_id != nullptr) {
+            Vantor_FreeRead(device, command.read_id);
+            command.read_id = nullptr;
+        }
+    });
+    CR_FreeCommands(std::move(chain));
+}

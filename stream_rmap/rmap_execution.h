@@ -1,0 +1,25 @@
+// Running an expanded RMAP command chain: every command is built and sent,
+// each with its reply read started just before; then every reply is awaited
+// in the same order and shown.
+#ifndef ZARK_STREAM_RMAP_RMAP_EXECUTION_H
+#define ZARK_STREAM_RMAP_RMAP_EXECUTION_H
+
+#include <cstdio>
+
+#include "device/vantor_api.h"
+#include "stream_rmap/rmap_command.h"
+
+// The first sweep.  A command whose packet cannot be built is reported, counted
+// and not sent.  errors grows by one per failure.
+void CR_ExecuteCommands(DeviceHandle device, RmapCommand *chain, std::FILE *output, int &errors);
+
+// The second sweep: waits for each expected reply and shows it on output (or
+// standard output when output is null), appending read data to the command's
+// file.  Every reply read is released here.
+void CR_WaitOnResponses(DeviceHandle device, RmapCommand *chain, std::FILE *output, int &errors);
+
+// Releases every send of the chain, those in loop repetitions included (and
+// any read still held), then the chain itself.
+void CR_ReleaseCommands(DeviceHandle device, RmapCommandPtr chain);
+
+#endif

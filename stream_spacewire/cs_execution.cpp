@@ -1,0 +1,266 @@
+#include "stream_spacewire/cs_execution.h"
+
+#include <cstddef>
+#include <new>
+#include <utility>
+
+#include "common/display.h"
+
+namespace {
+
+bool Accepted(TransferStatus status)
+{
+    return status == VANTOR_TRANSFER_STARTED || status == VANTOR_TRANSFER_SUCCESS;
+}
+
+// Builds the pointer and length arrays of a send of several packets.
+bool BuildPacketArrays(SpaceWireCommand &send)
+{
+    const auto count = static_cast<std::size_t>(send.packet_count);
+    send.packet_pointers.reset(new (std::nothrow) void *[count]);
+    send.packet_lengths.reset(new (std::nothrow) unsigned int[count]);
+    if (!send.packet_pointers || !send.packet_lengths) {
+        send.packet_pointers.reset();
+        send.packet_lengths.reset();
+        return false;
+    }
+    const auto length = static_cast<std::size_t>(send.data_length);
+    for (std::size_t packet = 0; packet < count; ++packet) {
+        send.packet_pointers[packet] = send.data.data() + packet * length;
+        send.packet_lengths[packet] = static_cast<unsigned int>(length);
+    }
+    return true;
+}
+
+void ReportSubmissionFailure(const SpaceWireCommand &send, std::FILE *output, std::int32_t &error_count)
+{
+    const char *text = DisplayStatus(send.status);
+    std::printf("Error submitting send command %d: %s\n", send.number, text);
+    ++error_count;
+    if (output != nullptr) {
+        std::fprintf(output, "Error submitting send command %d: %s\n", send.number, text);
+    }
+}
+
+void SubmitSend(DeviceHandle device, SpaceWireCommand &send, std::FILE *output, std::int32_t &error_count)
+{
+    Vantor_EnableSendEEPs(device, send.end_with_eep);
+    if (send.packet_count == 1) {
+        send.status = Vantor_SendPacket(device, send.data.data(), static_cast<unsigned int>(send.data_length), 0,
+                                        &send.transfer_id);
+        send.submitted = true;
+    } else if (BuildPacketArrays(send)) {
+        send.status = Vantor_SendMultiplePacketLengths(device, send.packet_pointers.get(), send.packet_lengths.get(),
+                                                       static_cast<unsigned int>(send.packet_count), 0,
+                                                       &send.transfer_id);
+        send.submitted = true;
+    } else {
+        // Never handed to the library: nothing to wait for or release later.
+        send.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
+    }
+    if (!Accepted(send.status)) {
+        ReportSubmissionFailure(send, output, error_count);
+    }
+}
+
+void SubmitReceive(DeviceHandle device, SpaceWireCommand &receive, std::int32_t &error_count)
+{
+    const auto count = static_cast<std::size_t>(receive.packet_count);
+    const std::size_t size = count * static_cast<std::size_t>(receive.packet_length);
+    receive.buffer.reset(new (std::nothrow) std::uint8_t[size]);
+    if (!receive.buffer) {
+        std::puts("Error allocating memory for receive command.");
+        receive.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
+        ++error_count;
+        return;
+    }
+    receive.properties.reset(new (std::nothrow) PacketProperties[count]());
+    if (!receive.properties) {
+        std::puts("Error allocating memory for receive command properties.");
+        receive.buffer.reset();
+        receive.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
+        ++error_count;
+        return;
+    }
+    receive.status = Vantor_ReadPackets(device, receive.buffer.get(), static_cast<unsigned int>(size),
+                                        static_cast<unsigned int>(count), 0, receive.properties.get(),
+                                        &receive.transfer_id);
+    receive.submitted = true;
+    if (!Accepted(receive.status)) {
+        std::printf("Error submitting receive command %d: %s\n", receive.number, DisplayStatus(receive.status));
+        ++error_count;
+    }
+}
+
+// The final status of a send, collected before a receive or at the end.
+void ReportSendFailure(const SpaceWireCommand &send, std::FILE *output, std::int32_t &error_count)
+{
+    std::printf("Error sending command, %d\n", send.status);
+    ++error_count;
+    if (output != nullptr) {
+        std::fprintf(output, "Error sending command %d\n", send.number);
+    }
+}
+
+// Runs one record on its own: cut from its successor for the call.
+template <typename Execute>
+void ExecuteAlone(SpaceWireCommand &command, Execute execute)
+{
+    SpaceWireCommandList following = std::move(command.next);
+    execute(&command);
+    command.next = std::move(following);
+}
+
+// Appends one received packet to the receive's data file; a file that
+// cannot be opened is passed over.
+void AppendToDataFile(const std::string &filename, const std::uint8_t *bytes, std::size_t length)
+{
+    std::FILE *file = std::fopen(filename.c_str(), "ab");
+    if (file == nullptr) {
+        return;
+    }
+    std::fwrite(bytes, 1, length, file);
+    std::fclose(file);
+}
+
+// Writes the packets of a finished read (status 2 or 6).
+void WriteReceivedPackets(const SpaceWireCommand &receive, std::FILE *stream)
+{
+    if (receive.packet_count <= 0) {
+        return;
+    }
+    const bool timed_out = receive.status == VANTOR_TRANSFER_ERROR_TIMEOUT;
+    const auto count = static_cast<std::size_t>(receive.packet_count);
+    const std::size_t size = count * static_cast<std::size_t>(receive.packet_length);
+    std::size_t offset = 0;
+    std::size_t written = 0;
+    if (receive.buffer && receive.properties) {
+        for (; written < count; ++written) {
+            const PacketProperties &packet = receive.properties[written];
+            // A length that would reach past the buffer is not the device's
+            // to claim: the walk ends there as at a packet not received.
+            if (packet.len == 0 || packet.len > size - offset) {
+                break;
+            }
+            const std::uint8_t *bytes = receive.buffer.get() + offset;
+            const auto length = static_cast<std::size_t>(packet.len);
+            if (packet.eop == VANTOR_EOP_NONE) {
+                std::fputs(timed_out ? "T P " : "P ", stream);
+            } else {
+                std::fputs("F ", stream);
+            }
+            if (!receive.filename.empty()) {
+                AppendToDataFile(receive.filename, bytes, length);
+            }
+            DisplayData(bytes, static_cast<int>(length), packet.eop, stream);
+            std::fputc('\n', stream);
+            offset += length;
+        }
+    }
+    if (written < count && timed_out) {
+        std::fputs("T\n", stream);
+    }
+}
+
+} // namespace
+
+void CS_ExecuteSendCommands(DeviceHandle device, SpaceWireCommand *list, std::FILE *output,
+                            std::int32_t &error_count)
+{
+    ForEachCommand(list, [&](SpaceWireCommand &command) {
+        if (command.type == SPACEWIRE_COMMAND_SEND) {
+            SubmitSend(device, command, output, error_count);
+        }
+    });
+}
+
+void CS_ExecuteReadCommands(DeviceHandle device, SpaceWireCommand *list, std::int32_t &error_count)
+{
+    ForEachCommand(list, [&](SpaceWireCommand &command) {
+        if (command.type == SPACEWIRE_COMMAND_RECEIVE) {
+            SubmitReceive(device, command, error_count);
+        }
+    });
+}
+
+SpaceWireCommand *CS_ExecuteCommandsInOrder(DeviceHandle device, SpaceWireCommand *list, std::FILE *output,
+                                            std::int32_t &error_count, SpaceWireCommand *previous)
+{
+    ForEachCommand(list, [&](SpaceWireCommand &command) {
+        switch (command.type) {
+        case SPACEWIRE_COMMAND_SEND:
+            ExecuteAlone(command, [&](SpaceWireCommand *alone) {
+                CS_ExecuteSendCommands(device, alone, output, error_count);
+            });
+            previous = &command;
+            break;
+        case SPACEWIRE_COMMAND_RECEIVE:
+            if (previous != nullptr && previous->type == SPACEWIRE_COMMAND_SEND && previous->submitted) {
+                previous->status = Vantor_WaitOnSendCompleting(device, previous->transfer_id, 0);
+                // Collected here, so the final collection passes it over:
+                // its failure is reported now, once.
+                if (previous->status != VANTOR_TRANSFER_SUCCESS) {
+                    ReportSendFailure(*previous, output, error_count);
+                }
+            }
+            ExecuteAlone(command, [&](SpaceWireCommand *alone) {
+                CS_ExecuteReadCommands(device, alone, error_count);
+            });
+            if (command.submitted) {
+                command.status = Vantor_WaitOnReadCompleting(device, command.transfer_id, 0);
+            }
+            previous = &command;
+            break;
+        case SPACEWIRE_COMMAND_LOOP:
+            // A loop that repeats something passes the previous command
+            // through its repetitions; one that repeats nothing takes its place.
+            if (command.number_to_repeat <= 0) {
+                previous = &command;
+            }
+            break;
+        }
+    });
+    return previous;
+}
+
+void CS_WaitOnSends(DeviceHandle device, SpaceWireCommand *list, std::FILE *output, std::int32_t &error_count)
+{
+    ForEachCommand(list, [&](SpaceWireCommand &send) {
+        if (send.type != SPACEWIRE_COMMAND_SEND || !send.submitted) {
+            return;
+        }
+        if (send.status == VANTOR_TRANSFER_STARTED) {
+            send.status = Vantor_WaitOnSendCompleting(device, send.transfer_id, 0);
+            if (send.status != VANTOR_TRANSFER_SUCCESS) {
+                ReportSendFailure(send, output, error_count);
+            }
+        }
+        Vantor_FreeSend(device, send.transfer_id);
+        send.transfer_id = nullptr;
+        send.submitted = false;
+    });
+}
+
+void CS_WaitOnReads(DeviceHandle device, SpaceWireCommand *list, std::FILE *stream, std::int32_t &error_count)
+{
+    ForEachCommand(list, [&](SpaceWireCommand &receive) {
+        if (receive.type != SPACEWIRE_COMMAND_RECEIVE) {
+            return;
+        }
+        if (receive.submitted && receive.status == VANTOR_TRANSFER_STARTED) {
+            receive.status = Vantor_WaitOnReadCompleting(device, receive.transfer_id, 0);
+        }
+        if (receive.status != VANTOR_TRANSFER_SUCCESS && receive.status != VANTOR_TRANSFER_ERROR_TIMEOUT) {
+            std::printf("Error receiving command %d: %s\n", receive.number, DisplayStatus(receive.status));
+            ++error_count;
+            std::fputs("E\n", stream);
+        } else {
+            WriteReceivedPackets(receive, stream);
+        }
+        if (receive.submitted) {
+            Vantor_FreeRead(device, receive.transfer_id);
+            receive.transfer_id = nullptr;
+            receive.submitted = false;
+        }
+    });
+}
