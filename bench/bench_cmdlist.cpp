@@ -25,7 +25,8 @@ std::string GeneratedList(std::size_t bytes)
         if (list.size() >= next_directive && defined < kAliases) {
             // Some values use an alias defined before them.
             list += "#ALIAS A" + std::to_string(defined) + " = ";
-            list += defined % 3 == 0 && defined > 0 ? "A" + std::to_string(defined / 2) + " 1" : "0x" + std::to_string(4096 + defined);
+            list += defined % 3 == 0 && defined > 0 ? "A" + std::to_string(defined / 2) + " 1"
+                                                    : "0x" + std::to_string(4096 + defined);
             list += ";\n";
             ++defined;
             next_directive += directive_every;
@@ -67,29 +68,48 @@ void BM_ReadCommands(benchmark::State &state)
 }
 BENCHMARK(BM_ReadCommands)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond);
 
-// Directives glued to each other and to words, the case where aliases are
-// resolved one directive at a time: n directives in a row, then text.
-void BM_GluedDirectives(benchmark::State &state)
+// The worst kind of list for the forward sweep: every directive glued to the
+// next or to a word, values that chain through earlier aliases, words cut by
+// directives.  Each directive is then a junction resolved on its own; the
+// time should still double with the size.
+std::string JunctionHeavyList(std::size_t bytes)
 {
-    const int count = static_cast<int>(state.range(0));
     std::string list;
-    for (int i = 0; i < count; ++i) {
-        list += "#ALIAS G" + std::to_string(i) + "=v" + std::to_string(i) + ";";
+    list.reserve(bytes + 200);
+    for (int k = 0; list.size() < bytes; ++k) {
+        const std::string name = "J" + std::to_string(k);
+        // Chains of eight, so that values stay short.
+        const std::string before = k % 8 ? "J" + std::to_string(k - 1) : "v";
+        list += "#ALIAS " + name + "=" + before + (k % 3 ? "" : " t") + ";";
+        list += k % 4 == 0 ? "xy" : "";
+        if (k % 5 == 4) {
+            list += name + " " + before + ":" + name + " ";
+        }
     }
-    for (int i = 0; i < count; ++i) {
-        list += "G" + std::to_string(i) + (i % 2 ? " " : ":");
-    }
+    return list;
+}
+
+void BM_JunctionHeavy(benchmark::State &state)
+{
+    const std::string list = JunctionHeavyList(static_cast<std::size_t>(state.range(0)) << 20);
     std::FILE *file = std::tmpfile();
     std::fwrite(list.data(), 1, list.size(), file);
+    std::size_t produced = 0;
     for (auto _ : state) {
         std::rewind(file);
         IncludeChain chain;
         std::optional<std::string> text = ReadCommands(file, &chain, 0);
-        benchmark::DoNotOptimize(text);
+        if (!text) {
+            state.SkipWithError("the generated list was refused");
+            break;
+        }
+        produced = text->size();
+        benchmark::DoNotOptimize(text->data());
     }
     std::fclose(file);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(list.size()));
+    state.counters["output_MB"] = static_cast<double>(produced) / (1 << 20);
 }
-BENCHMARK(BM_GluedDirectives)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JunctionHeavy)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond);
 
 } // namespace

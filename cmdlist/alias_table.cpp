@@ -25,13 +25,12 @@ int IsAlias(const AliasTable &table, std::string_view word, int first, int last)
     if (found == table.by_name.end()) {
         return -1;
     }
-    const std::vector<int> &indices = found->second;
-    int latest;
-    if (indices.back() < last) {
-        latest = indices.back();
-    } else {
-        const auto after = std::lower_bound(indices.begin(), indices.end(), last);
-        if (after == indices.begin()) {
+    const AliasTable::Definitions &definitions = found->second;
+    int latest = definitions.latest;
+    if (latest >= last) {
+        const std::vector<int> &earlier = definitions.earlier;
+        const auto after = std::lower_bound(earlier.begin(), earlier.end(), last);
+        if (after == earlier.begin()) {
             return -1;
         }
         latest = *(after - 1);
@@ -42,7 +41,8 @@ int IsAlias(const AliasTable &table, std::string_view word, int first, int last)
 void DefineAlias(AliasTable &table, std::string_view name, std::string_view value)
 {
     const int index = static_cast<int>(table.aliases.size());
-    Alias alias{name, value, {}, 0};
+    Alias alias{name, value, table.pieces.size(), 0, 0};
+    std::vector<AliasPiece> &pieces = table.pieces;
     std::size_t own_text = 0; // start of the value text not yet in a piece
     std::size_t i = 0;
     while (i < value.size()) {
@@ -57,32 +57,33 @@ void DefineAlias(AliasTable &table, std::string_view name, std::string_view valu
         const int earlier = IsAlias(table, value.substr(i, end - i), 0, index);
         if (earlier >= 0) {
             if (own_text < i) {
-                alias.expansion.push_back({own_text, -1, value.substr(own_text, i - own_text), false, -1});
+                pieces.push_back({own_text, -1, value.substr(own_text, i - own_text), false, -1});
                 alias.length = CappedSum(alias.length, i - own_text);
             }
             const Alias &used = table.aliases[earlier];
             AliasPiece piece{i, earlier, {}, true, earlier};
-            if (used.expansion.size() == 1) {
-                piece = used.expansion.front();
+            if (used.end_piece - used.first_piece == 1) {
+                piece = pieces[used.first_piece];
                 piece.offset = i;
                 piece.whole_word = true;
                 piece.matched = earlier;
             }
-            alias.expansion.push_back(piece);
+            pieces.push_back(piece);
             alias.length = CappedSum(alias.length, used.length);
             own_text = end;
         }
         i = end;
     }
     if (own_text < value.size()) {
-        alias.expansion.push_back({own_text, -1, value.substr(own_text), false, -1});
+        pieces.push_back({own_text, -1, value.substr(own_text), false, -1});
         alias.length = CappedSum(alias.length, value.size() - own_text);
     }
 
     while (alias.first_word_end < value.size() && !IsWordSeparator(value[alias.first_word_end])) {
         ++alias.first_word_end;
     }
-    const AliasPiece &first = alias.expansion.front();
+    alias.end_piece = pieces.size();
+    const AliasPiece &first = pieces[alias.first_piece];
     alias.first_word_alias = first.whole_word && first.offset == 0 ? first.matched : -1;
     const bool has_rest = alias.first_word_end < value.size();
     if (alias.first_word_alias < 0) {
@@ -98,15 +99,21 @@ void DefineAlias(AliasTable &table, std::string_view name, std::string_view valu
                          : alias.first_word_alias;
         alias.nearest_rest = has_rest ? index : parent.nearest_rest;
     }
-    table.by_name[name].push_back(index);
+    const auto [entry, added] = table.by_name.try_emplace(name, AliasTable::Definitions{index, {}});
+    if (!added) {
+        entry->second.earlier.push_back(entry->second.latest);
+        entry->second.latest = index;
+    }
     table.aliases.push_back(std::move(alias));
 }
 
 int AliasOfValueWord(const AliasTable &table, int alias, std::size_t offset)
 {
-    const std::vector<AliasPiece> &pieces = table.aliases[alias].expansion;
-    const auto after = std::upper_bound(pieces.begin(), pieces.end(), offset,
-                                        [](std::size_t o, const AliasPiece &piece) { return o < piece.offset; });
+    const Alias &at = table.aliases[alias];
+    const auto begin = table.pieces.begin() + static_cast<std::ptrdiff_t>(at.first_piece);
+    const auto end = table.pieces.begin() + static_cast<std::ptrdiff_t>(at.end_piece);
+    const auto after =
+        std::upper_bound(begin, end, offset, [](std::size_t o, const AliasPiece &piece) { return o < piece.offset; });
     const AliasPiece &piece = *(after - 1);
     return piece.whole_word && piece.offset == offset ? piece.matched : -1;
 }
@@ -124,17 +131,19 @@ int LastFirstWordAliasFrom(const AliasTable &table, int alias, int first)
 
 bool ReplaceAlias(const AliasTable &table, int alias, std::size_t offset, std::string &out)
 {
-    const std::vector<AliasPiece> &pieces = table.aliases[alias].expansion;
+    const Alias &replaced = table.aliases[alias];
+    const AliasPiece *const begin = table.pieces.data() + replaced.first_piece;
+    const AliasPiece *const end = table.pieces.data() + replaced.end_piece;
     // The piece holding the offset: the last one that begins at or before it.
-    auto first = std::upper_bound(pieces.begin(), pieces.end(), offset,
-                                  [](std::size_t o, const AliasPiece &piece) { return o < piece.offset; });
+    const AliasPiece *first =
+        std::upper_bound(begin, end, offset, [](std::size_t o, const AliasPiece &piece) { return o < piece.offset; });
     --first;
     const std::size_t skipped = first->whole_word ? 0 : offset - first->offset;
 
-    std::size_t length = table.aliases[alias].length;
+    std::size_t length = replaced.length;
     if (offset > 0) {
         length = skipped > 0 ? first->text.size() - skipped : PieceLength(table, *first);
-        for (auto piece = first + 1; piece != pieces.end(); ++piece) {
+        for (const AliasPiece *piece = first + 1; piece != end; ++piece) {
             length = CappedSum(length, PieceLength(table, *piece));
         }
     }
@@ -147,15 +156,18 @@ bool ReplaceAlias(const AliasTable &table, int alias, std::size_t offset, std::s
         const AliasPiece *end;
     };
     std::vector<Pending> stack;
-    const AliasPiece *start = &*first;
+    const AliasPiece *next = first;
     if (skipped > 0) {
-        out.append(start->text.substr(skipped));
-        ++start;
+        out.append(first->text.substr(skipped));
+        ++next;
     }
-    stack.push_back({start, pieces.data() + pieces.size()});
-    while (!stack.empty()) {
-        Pending &top = stack.back();
+    Pending top{next, end};
+    for (;;) {
         if (top.next == top.end) {
+            if (stack.empty()) {
+                return true;
+            }
+            top = stack.back();
             stack.pop_back();
             continue;
         }
@@ -163,9 +175,9 @@ bool ReplaceAlias(const AliasTable &table, int alias, std::size_t offset, std::s
         if (piece.alias < 0) {
             out.append(piece.text);
         } else {
-            const std::vector<AliasPiece> &inner = table.aliases[piece.alias].expansion;
-            stack.push_back({inner.data(), inner.data() + inner.size()});
+            stack.push_back(top);
+            const Alias &inner = table.aliases[piece.alias];
+            top = {table.pieces.data() + inner.first_piece, table.pieces.data() + inner.end_piece};
         }
     }
-    return true;
 }

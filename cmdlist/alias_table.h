@@ -19,7 +19,10 @@
 #include "cmdlist/white_space.h"
 
 // Space, tab, CR, LF, ":" and ";": what separates the words aliases match.
-inline bool IsWordSeparator(char c) { return IsWhiteSpace(c) || c == ':' || c == ';'; }
+inline bool IsWordSeparator(char c)
+{
+    return IsWhiteSpace(c) || c == ':' || c == ';';
+}
 
 struct AliasPiece {
     std::size_t offset;    // where in the value the piece begins
@@ -32,7 +35,8 @@ struct AliasPiece {
 struct Alias {
     std::string_view name;
     std::string_view value;
-    std::vector<AliasPiece> expansion;
+    std::size_t first_piece; // its expansion: pieces [first_piece, end_piece) of the table
+    std::size_t end_piece;
     std::size_t length; // of the expansion, capped just above command_text_limit
 
     // The value's first word, when it names an earlier alias, leads to that
@@ -49,7 +53,14 @@ struct Alias {
 // Aliases in text order; names and values point into the text they came from.
 struct AliasTable {
     std::vector<Alias> aliases;
-    std::unordered_map<std::string_view, std::vector<int>> by_name; // ascending
+    std::vector<AliasPiece> pieces;
+    // The aliases of each name: the latest, and those before it ascending
+    // (most names are defined once and need no list).
+    struct Definitions {
+        int latest;
+        std::vector<int> earlier;
+    };
+    std::unordered_map<std::string_view, Definitions> by_name;
 };
 
 // The latest alias among aliases [first, last) named word, or -1.

@@ -20,10 +20,10 @@ bool CheckCommandTextLength(std::size_t length)
 namespace {
 
 enum class CommentState {
-    Text,          // outside a comment
-    TextSlash,     // outside, a "/" held back in case a "*" follows
-    Comment,       // inside a comment
-    CommentStar,   // inside, the last character was a "*"
+    Text,        // outside a comment
+    TextSlash,   // outside, a "/" held back in case a "*" follows
+    Comment,     // inside a comment
+    CommentStar, // inside, the last character was a "*"
 };
 
 // Appends the comment-free part of block to text, carrying the state across

@@ -22,7 +22,10 @@ bool EqualsIgnoringCase(std::string_view text, std::string_view keyword)
     return true;
 }
 
-bool EndsName(char c) { return IsWhiteSpace(c) || c == ';'; }
+bool EndsName(char c)
+{
+    return IsWhiteSpace(c) || c == ';';
+}
 
 void PrintView(const char *format, std::string_view text)
 {
@@ -31,9 +34,15 @@ void PrintView(const char *format, std::string_view text)
 
 } // namespace
 
-bool IsIncludeDirective(std::string_view name) { return EqualsIgnoringCase(name, "INCLUDELIST"); }
+bool IsIncludeDirective(std::string_view name)
+{
+    return EqualsIgnoringCase(name, "INCLUDELIST");
+}
 
-bool IsAliasDirective(std::string_view name) { return EqualsIgnoringCase(name, "ALIAS"); }
+bool IsAliasDirective(std::string_view name)
+{
+    return EqualsIgnoringCase(name, "ALIAS");
+}
 
 std::optional<std::string_view> GetDirective(std::string_view text, std::size_t pos)
 {

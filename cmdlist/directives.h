@@ -93,8 +93,7 @@ bool ProcessDirectives(std::string &text, IncludeChain *chain, int depth);
 
 // The first pass: every INCLUDELIST directive replaced by its file's
 // preprocessed text, ALIAS directives left in place.  Nothing on failure.
-std::optional<std::string> ProcessDirectivesFirstPass(const std::string &text, IncludeChain *chain,
-                                                      int depth);
+std::optional<std::string> ProcessDirectivesFirstPass(const std::string &text, IncludeChain *chain, int depth);
 
 // The second pass: every ALIAS directive applied and removed.  Nothing on
 // failure.

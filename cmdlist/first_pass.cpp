@@ -11,12 +11,12 @@
 namespace {
 
 struct IncludeFrame {
-    std::string text;      // the file's comment-free text
-    std::size_t pos = 0;   // where the pass goes on in text
-    std::string out;       // what the pass has built so far
+    std::string text;    // the file's comment-free text
+    std::size_t pos = 0; // where the pass goes on in text
+    std::string out;     // what the pass has built so far
     int depth = 0;
-    OwnedFile file;        // open while deeper files are read
-    std::string name;      // as written in the directive; empty for the first file
+    OwnedFile file;   // open while deeper files are read
+    std::string name; // as written in the directive; empty for the first file
 };
 
 enum class StepResult { Finished, Included, Failed };

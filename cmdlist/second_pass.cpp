@@ -23,6 +23,15 @@
 // the newest to the oldest, and each resolves on the first word or separator
 // it receives, after the aliases between it and the word's level have been
 // applied to that word.
+//
+// Applying those aliases stays cheap: a word from the text is looked up by
+// name, a word of a value already knows its alias, and a word that left a
+// junction is compared only with the aliases between that junction and the
+// next, a stretch no other word crosses.  A value whose first word names an
+// alias again is followed with jump pointers, and characters joined onto a
+// word are added in front without copying it.  So the whole pass takes time
+// in proportion to the text plus what it produces; beyond that, a word that
+// left a junction may once be compared with an alias name of its length.
 #include <deque>
 #include <vector>
 
@@ -99,8 +108,14 @@ struct Token {
     std::size_t offset = 0; // ... from here, with aliases [0, alias) to apply
 };
 
-Token Word(std::string_view text, int level) { return {Token::Kind::Word, -1, text, level, Token::Origin::Text, -1, 0, 0}; }
-Token Separator(std::string_view text) { return {Token::Kind::Separator, -1, text, 0, Token::Origin::Text, -1, 0, 0}; }
+Token Word(std::string_view text, int level)
+{
+    return {Token::Kind::Word, -1, text, level, Token::Origin::Text, -1, 0, 0};
+}
+Token Separator(std::string_view text)
+{
+    return {Token::Kind::Separator, -1, text, 0, Token::Origin::Text, -1, 0, 0};
+}
 Token ValueRest(int alias, std::size_t offset)
 {
     return {Token::Kind::ValueRest, -1, {}, 0, Token::Origin::Text, -1, alias, offset};

@@ -33,10 +33,15 @@ void WriteBytesInBase(std::span<const std::uint8_t> bytes, int base, std::FILE *
     if (bytes.empty()) {
         return;
     }
-    // The text of every byte value is made once per call, so that a large
-    // packet costs one table look-up and a copy per byte.
-    ByteTexts texts{};
-    FillByteTexts(base, texts);
+    // The text of every byte value is made once per base, so that a byte
+    // costs one table look-up and a copy, in large packets and many small
+    // replies alike.
+    static ByteTexts texts{};
+    static int texts_base = 0;
+    if (texts_base != base) {
+        FillByteTexts(base, texts);
+        texts_base = base;
+    }
     char buffer[16384];
     std::size_t used = 0;
     for (const std::uint8_t byte : bytes) {

@@ -1,10 +1,38 @@
-// The interactive SpaceWire command/reply mode.
+// The interactive SpaceWire command/reply mode: the user types the bytes of a
+// packet, it is sent, and every packet that arrives is shown until a key is
+// pressed.
+//
+// Each line typed at the prompt is one of:
+//   base=<base word>  or  b=<base word>   (either case) sets the default base
+//   x                                     (either case, alone) ends the mode
+//   anything else                         packet bytes in the data-value syntax;
+//                                         an empty line sends nothing and listens
+// Example, in base 16:  "01 02 fe" sends three bytes; "B=2" then shows
+// received bytes in binary.
 #ifndef ZARK_INTERACTIVE_INTERACTIVE_SPACEWIRE_H
 #define ZARK_INTERACTIVE_INTERACTIVE_SPACEWIRE_H
 
-#include "device/vantor_api.h"
+#include <cstdint>
+#include <span>
 
-// Runs the mode until the user leaves it.
+#include "device/vantor_api.h"
+#include "interactive/receive_buffer.h"
+
+// Runs the mode until the user leaves it or standard input ends.
 void IS_RequestCommand(DeviceHandle device);
+
+// Allocates the receive buffer and starts a read of one packet into it.  An
+// empty buffer (after the message) when it cannot be allocated; no read is
+// started then.
+ReceiveBuffer IS_StartReadingResponse(DeviceHandle device, TransferId &id, PacketProperties &properties,
+                                      TransferStatus &status);
+
+// Sends the packet and waits until it has gone.  True when it was sent.
+bool IS_SendCommand(DeviceHandle device, std::span<const std::uint8_t> data);
+
+// Shows every packet that arrives until a key is pressed or a read fails,
+// starting with the read already begun on id.  Releases the buffer.
+void IS_ReadResponse(DeviceHandle device, TransferId id, ReceiveBuffer buffer, PacketProperties &properties,
+                     TransferStatus status);
 
 #endif

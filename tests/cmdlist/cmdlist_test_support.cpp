@@ -79,4 +79,7 @@ InDirectory::InDirectory(const std::filesystem::path &dir) : saved_(std::filesys
     std::filesystem::current_path(dir);
 }
 
-InDirectory::~InDirectory() { std::filesystem::current_path(saved_); }
+InDirectory::~InDirectory()
+{
+    std::filesystem::current_path(saved_);
+}

@@ -65,13 +65,8 @@ TEST(Comments, AreFoundAtEveryPositionOfTheReadBlocks)
         offsets.push_back(offset);
     }
     const TextCase patterns[] = {
-        {"/* c */", ""},
-        {"/*/ c */", ""},
-        {"/**/", ""},
-        {"/* a **/", ""},
-        {"//* c */", "/"},
-        {"/ *", "/ *"},
-        {"*/", "*/"},
+        {"/* c */", ""},   {"/*/ c */", ""}, {"/**/", ""}, {"/* a **/", ""},
+        {"//* c */", "/"}, {"/ *", "/ *"},   {"*/", "*/"},
     };
     for (std::size_t offset : offsets) {
         const std::string before(offset, 'x');
@@ -110,9 +105,12 @@ TEST(CommandFile, WithANulByteIsRefusedRatherThanCutShort)
         const char *message;
     };
     const NulCase cases[] = {
-        {std::string("ab\0cd", 5), "Error - the command list file holds a NUL byte (at byte 2); command lists must be text.\n"},
-        {std::string("\0", 1), "Error - the command list file holds a NUL byte (at byte 0); command lists must be text.\n"},
-        {std::string("/* \0 */", 7), "Error - the command list file holds a NUL byte (at byte 3); command lists must be text.\n"},
+        {std::string("ab\0cd", 5),
+         "Error - the command list file holds a NUL byte (at byte 2); command lists must be text.\n"},
+        {std::string("\0", 1),
+         "Error - the command list file holds a NUL byte (at byte 0); command lists must be text.\n"},
+        {std::string("/* \0 */", 7),
+         "Error - the command list file holds a NUL byte (at byte 3); command lists must be text.\n"},
         {std::string(kCommandReadBlock + 5, 'x') + std::string("\0", 1),
          "Error - the command list file holds a NUL byte (at byte 65541); command lists must be text.\n"},
     };

@@ -30,7 +30,8 @@ TEST(DirectiveNames, MalformedOrUnknownAreRefused)
         {"#" + hundred + "X x;",
          "Error reading directive, expected space or semi-colon before maximum directive length reached: " + hundred +
              "\n"},
-        {"#" + hundred + ";", "Error reading command list file in first pass, unrecognised directive " + hundred + "\n"},
+        {"#" + hundred + ";",
+         "Error reading command list file in first pass, unrecognised directive " + hundred + "\n"},
         {"#" + hundred, "Error reading directive, expected semi-colon before end of input: " + hundred + "\n"},
         {"x #", "Error reading directive, expected semi-colon before end of input: \n"},
         {"#ALIAS", "Error reading directive, expected semi-colon before end of input: ALIAS\n"},
@@ -87,10 +88,11 @@ TEST(DirectiveFaults, AreReportedInTheOrderTheyAreMet)
         {"#ALIAS x;\n#ALIAS =5;\n", "Error processing alias directive - no alias before =\n"
                                     "An error occurred when trying to process alias  =5\n"},
         {"#ALIAS =5;\n#ALIAS a=1;\n#ALIAS x;", "Error processing alias directive - no equals character found\n"
-                                              "An error occurred when trying to process alias  x\n"},
+                                               "An error occurred when trying to process alias  x\n"},
         {"#ALIAS x;\n#FOO;", "Error reading command list file in first pass, unrecognised directive FOO\n"},
         {"#ALIAS =5;\n#ALIAS", "Error reading directive, expected semi-colon before end of input: ALIAS\n"},
-        {"#ALIAS x=1;\n#ALIAS y=2", "Error reading directive argument, expected semi-colon before end of input:  y=2\n"},
+        {"#ALIAS x=1;\n#ALIAS y=2",
+         "Error reading directive argument, expected semi-colon before end of input:  y=2\n"},
     });
 }
 

@@ -15,12 +15,23 @@ std::string Escaped(const std::string &text)
     std::string shown;
     for (char c : text) {
         switch (c) {
-        case '\n': shown += "\\n"; break;
-        case '\t': shown += "\\t"; break;
-        case '\r': shown += "\\r"; break;
-        case '"': shown += "\\\""; break;
-        case '\\': shown += "\\\\"; break;
-        default: shown.push_back(c);
+        case '\n':
+            shown += "\\n";
+            break;
+        case '\t':
+            shown += "\\t";
+            break;
+        case '\r':
+            shown += "\\r";
+            break;
+        case '"':
+            shown += "\\\"";
+            break;
+        case '\\':
+            shown += "\\\\";
+            break;
+        default:
+            shown.push_back(c);
         }
     }
     return shown;
@@ -39,13 +50,17 @@ struct ListGenerator {
 
     int Below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); }
     bool OneIn(int n) { return Below(n) == 0; }
-    template <typename T> const T &Pick(const std::vector<T> &items) { return items[Below(static_cast<int>(items.size()))]; }
+    template <typename T>
+    const T &Pick(const std::vector<T> &items)
+    {
+        return items[Below(static_cast<int>(items.size()))];
+    }
 
     // Short words, many of them alias names or halves of names, so that words
     // joined by a removed character meet aliases.
     std::string WordText()
     {
-        static const std::vector<std::string> words = {"A", "B", "AB", "BA", "N", "x", "y", "xy", "Ax", "Q",
+        static const std::vector<std::string> words = {"A",  "B", "AB",   "BA", "N",  "x", "y",   "xy",  "Ax", "Q",
                                                        "Q1", "1", "0x10", "AA", "NN", "=", "a=b", "'A'", "ABA"};
         return Pick(words);
     }
@@ -93,9 +108,9 @@ struct ListGenerator {
     std::string Malformed(bool at_end)
     {
         static const std::vector<std::string> broken = {
-            "# ALIAS x=1;", "#ALIAS;",      "#ALIAS =5;",   "#ALIAS x;",  "#ALIAS x=;",  "#FOO x;",
+            "# ALIAS x=1;", "#ALIAS;",      "#ALIAS =5;",   "#ALIAS x;",   "#ALIAS x=;", "#FOO x;",
             "#;",           "#ALIAS   ;",   "#ALIAS x = ;", "#ALIAS x y;", "#ALIAS = ;", "#ALIAS x = a#ALIAS y=1;",
-            "#ALIASX x=1;", "#ALIAS x=\n;", "#\n",           "#ALIAS x==;"};
+            "#ALIASX x=1;", "#ALIAS x=\n;", "#\n",          "#ALIAS x==;"};
         if (at_end && OneIn(3)) {
             return Pick(std::vector<std::string>{"#ALIAS x=1", "#ALIAS", "#", "#ALIAS x"});
         }
@@ -110,10 +125,7 @@ struct ListGenerator {
         }
         return comment + "*/";
     }
-    std::string Include()
-    {
-        return "#INCLUDELIST " + Pick(include_names) + ";";
-    }
+    std::string Include() { return "#INCLUDELIST " + Pick(include_names) + ";"; }
 
     std::string List(int tokens)
     {
@@ -128,8 +140,8 @@ struct ListGenerator {
             } else if ((roll -= directive_weight) < 0) {
                 list += AliasDirective();
                 // What follows a directive decides what its removal takes.
-                list += Pick(std::vector<std::string>{"\n", "", "x", "xy", " ", ":", "A", "AB\n", "B", "\nA",
-                                                      "\nN ", "xN", " Q1:"});
+                list += Pick(std::vector<std::string>{"\n", "", "x", "xy", " ", ":", "A", "AB\n", "B", "\nA", "\nN ",
+                                                      "xN", " Q1:"});
             } else if ((roll -= glue_weight) < 0) {
                 list += AliasDirective();
             } else if ((roll -= malformed_weight) < 0) {
@@ -224,7 +236,8 @@ TEST(GeneratedLists, AliasChainsAtJunctionsMatchTheLiteralProcess)
             const std::string name = "C" + std::to_string(chained ? k : below(aliases));
             const std::string earlier = "C" + std::to_string(chained ? k - 1 : below(aliases));
             static const std::vector<std::string> tails = {"", "", " t", ":u v", "w", " ", "\n"};
-            list += "#ALIAS " + name + "=" + (below(5) ? earlier : "z") + tails[below(static_cast<int>(tails.size()))] + ";";
+            list += "#ALIAS " + name + "=" + (below(5) ? earlier : "z") + tails[below(static_cast<int>(tails.size()))] +
+                    ";";
             static const std::vector<std::string> between = {"", "", "", "q", "qr", "\n", "C", "q C"};
             list += chained && below(4) ? "" : between[below(static_cast<int>(between.size()))];
         }

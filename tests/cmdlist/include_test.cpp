@@ -29,20 +29,13 @@ TEST_F(Includes, SpliceTheFileInPlaceOfTheDirective)
         const char *list;
         const char *expected;
     } cases[] = {
-        {"x\n#INCLUDELIST sub.txt;\ny", "x\ns\ny"},
-        {"#includelist sub.txt;", "s"},
-        {"#INCLUDELIST\tsub.txt;;", "s;"},
-        {"#INCLUDELIST sub.txt;\n#INCLUDELIST sub.txt;\n", "s\ns\n"},
-        {"[#INCLUDELIST blank.txt;]", "[ \n\t]"},
-        {"#INCLUDELIST \"my file.txt\";", "spaced"},
-        {"#INCLUDELIST \"x.txt\" extra;", "quoted"},
-        {"#INCLUDELIST \"a\\\"b\";", "escaped"},
-        {"#INCLUDELIST \"a\\b\";", "backslash"},
-        {"#INCLUDELIST a\\b;", "backslash"},
-        {"#INCLUDELIST \"open.txt;", "unclosed"},
-        {"#INCLUDELIST\n  sub.txt;", "s"},
-        {"#INCLUDELIST commented.txt;", "cd"},
-        {"/* #INCLUDELIST missing.txt; */ok", "ok"},
+        {"x\n#INCLUDELIST sub.txt;\ny", "x\ns\ny"},  {"#includelist sub.txt;", "s"},
+        {"#INCLUDELIST\tsub.txt;;", "s;"},           {"#INCLUDELIST sub.txt;\n#INCLUDELIST sub.txt;\n", "s\ns\n"},
+        {"[#INCLUDELIST blank.txt;]", "[ \n\t]"},    {"#INCLUDELIST \"my file.txt\";", "spaced"},
+        {"#INCLUDELIST \"x.txt\" extra;", "quoted"}, {"#INCLUDELIST \"a\\\"b\";", "escaped"},
+        {"#INCLUDELIST \"a\\b\";", "backslash"},     {"#INCLUDELIST a\\b;", "backslash"},
+        {"#INCLUDELIST \"open.txt;", "unclosed"},    {"#INCLUDELIST\n  sub.txt;", "s"},
+        {"#INCLUDELIST commented.txt;", "cd"},       {"/* #INCLUDELIST missing.txt; */ok", "ok"},
     };
     for (const auto &c : cases) {
         const Preprocessed result = Preprocess(c.list);
@@ -59,7 +52,8 @@ TEST_F(Includes, WithBadNamesAreRefused)
         const char *messages;
     } cases[] = {
         {"#INCLUDELIST sub.txt ;", "Error processing INCLUDELIST directive - unable to open specified file sub.txt \n"},
-        {"#INCLUDELIST missing.txt;", "Error processing INCLUDELIST directive - unable to open specified file missing.txt\n"},
+        {"#INCLUDELIST missing.txt;",
+         "Error processing INCLUDELIST directive - unable to open specified file missing.txt\n"},
         {"#INCLUDELIST \"\";", "Error processing INCLUDELIST directive - unable to open specified file \n"},
         {"#INCLUDELIST \";", "Error reading argument of INCLUDELIST directive - missing argument?\n"},
         {"#INCLUDELIST  \t\n;", "Error reading argument of INCLUDELIST directive - missing argument?\n"},
@@ -146,10 +140,9 @@ TEST_F(Includes, FailingDeepInsideReportEveryLevelOutwards)
         dir.Write("c.txt", c.c_text);
         const Preprocessed result = Preprocess("#INCLUDELIST a.txt;");
         EXPECT_FALSE(result.text.has_value()) << c.c_text;
-        EXPECT_EQ(result.messages, std::string(c.own_messages) +
-                                       "Error reading commands from included file c.txt\n"
-                                       "Error reading commands from included file b.txt\n"
-                                       "Error reading commands from included file a.txt\n")
+        EXPECT_EQ(result.messages, std::string(c.own_messages) + "Error reading commands from included file c.txt\n"
+                                                                 "Error reading commands from included file b.txt\n"
+                                                                 "Error reading commands from included file a.txt\n")
             << c.c_text;
     }
 }
@@ -222,8 +215,8 @@ TEST_F(Includes, AsDeepAsTheOpenFileLimitFailAtTheLimit)
 
     const std::size_t failing = free_descriptors + 1;
     ASSERT_LT(failing, static_cast<std::size_t>(files));
-    std::string expected = "Error processing INCLUDELIST directive - unable to open specified file f" +
-                           std::to_string(failing) + ".txt\n";
+    std::string expected =
+        "Error processing INCLUDELIST directive - unable to open specified file f" + std::to_string(failing) + ".txt\n";
     for (std::size_t level = failing - 1; level >= 1; --level) {
         expected += "Error reading commands from included file f" + std::to_string(level) + ".txt\n";
     }

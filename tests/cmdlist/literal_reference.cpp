@@ -325,8 +325,7 @@ struct Literal {
         return collection.substr(position, end - position) == std::string(name.rbegin(), name.rend());
     }
 
-    void ReplaceAlias(std::size_t name_length, const std::string &value, std::string &collection,
-                      std::size_t &position)
+    void ReplaceAlias(std::size_t name_length, const std::string &value, std::string &collection, std::size_t &position)
     {
         const std::string rest = collection.substr(position + name_length);
         collection.resize(position);
