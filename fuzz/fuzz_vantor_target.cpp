@@ -15,6 +15,10 @@
 //   byte 2  the target's logical address (below 32 reads as fe)
 //   byte 3  the key
 //   byte 4, 5  receive buffer size minus one, most significant byte first
+//   byte 6  bits 3..0 (modulo 9) faulty replies: none, header_crc, data_crc,
+//                     truncate, pad, transaction_id, eep, duplicate, drop;
+//                     only with the target alone at the far end
+//           bits 5..4 every 1st to 4th reply is faulty
 //   then up to 16 packets, each a two-byte length (most significant first)
 //   and that many bytes (fewer when the input ends); length 0 is a refused
 //   send.
@@ -31,8 +35,12 @@
 //   while packets wait takes them, even when its time-out is already over;
 // - with only the target, every reply of status 0 addressed to a logical
 //   address is a valid RMAP reply;
+// - with faulty replies, the packets arriving (read from the adapter's
+//   trace) are those of the same session without faults, every N-th reply
+//   changed exactly as the fault says;
 // - a silent far end, or a device not registered, delivers nothing.
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -56,6 +64,10 @@ constexpr int kMostReads = 64;
 constexpr double kInstant = 1e-10;
 constexpr std::uint32_t kLargestRead = 64 * 1024;
 
+enum Fault { kNone, kHeaderCrc, kDataCrc, kTruncate, kPad, kTransactionId, kEep, kDuplicate, kDrop };
+constexpr const char *kFaults[] = {"none", "header_crc", "data_crc", "truncate", "pad",
+                                   "transaction_id", "eep", "duplicate", "drop"};
+
 enum class Completion { Wait, Poll, WaitTimed, PollTimed };
 enum class FarEnd { Both, Target, Loopback, Silent };
 
@@ -72,6 +84,8 @@ struct Plan {
     std::uint8_t target = 0xFE;
     std::uint8_t key = 0;
     unsigned buffer_size = 1;
+    int fault = 0; // index into kFaults
+    unsigned fault_every = 1;
     std::vector<Bytes> packets;
 };
 
@@ -96,7 +110,7 @@ bool IsLargeRead(const Bytes &packet, std::uint8_t target)
 
 bool ReadPlan(std::span<const std::uint8_t> input, Plan &plan)
 {
-    if (input.size() < 6) {
+    if (input.size() < 7) {
         return false;
     }
     const std::uint8_t flags = input[0];
@@ -112,7 +126,9 @@ bool ReadPlan(std::span<const std::uint8_t> input, Plan &plan)
     plan.target = input[2] < 32 ? 0xFE : input[2];
     plan.key = input[3];
     plan.buffer_size = ((unsigned{input[4]} << 8) | input[5]) + 1;
-    std::size_t at = 6;
+    plan.fault = plan.far_end == FarEnd::Target ? (input[6] & 0x0Fu) % 9 : kNone;
+    plan.fault_every = ((input[6] >> 4) & 3u) + 1;
+    std::size_t at = 7;
     while (at + 2 <= input.size() && plan.packets.size() < kMostPackets) {
         std::size_t length = (std::size_t{input[at]} << 8) | input[at + 1];
         at += 2;
@@ -134,7 +150,7 @@ std::string Hex(std::uint8_t byte)
     return text;
 }
 
-std::string SettingsText(const Plan &plan)
+std::string SettingsText(const Plan &plan, const std::string &trace)
 {
     static const char *const kFarEnds[] = {"both", "target", "loopback", "silent"};
     std::string text = "devices=0:0;far_end=" + std::string(kFarEnds[static_cast<int>(plan.far_end)]) +
@@ -142,7 +158,11 @@ std::string SettingsText(const Plan &plan)
     if (plan.key_demanded) {
         text += ";key=" + Hex(plan.key);
     }
-    return text;
+    if (plan.fault != kNone) {
+        text += ";reply_fault=" + std::string(kFaults[plan.fault]) + ";reply_fault_every=" +
+                std::to_string(plan.fault_every);
+    }
+    return text + ";trace=" + trace;
 }
 
 void CheckSend(TransferStatus status, TransferId id, const Plan &plan, DeviceHandle device)
@@ -329,15 +349,57 @@ void CheckTargetReplies(const std::vector<Outcome> &reads)
     }
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+const fuzz_support::ScratchDirectory &Scratch()
 {
-    Plan plan;
-    if (!ReadPlan(std::span<const std::uint8_t>(data, size), plan)) {
-        return -1;
+    static const fuzz_support::ScratchDirectory directory;
+    return directory;
+}
+
+// One packet that arrived, as the trace shows it.
+struct Arrival {
+    Bytes bytes;
+    std::string ending;
+    bool operator==(const Arrival &) const = default;
+};
+
+// The "<" lines of a trace: "< 20 01 0c EOP".
+std::vector<Arrival> ReadArrivals(const std::string &path)
+{
+    std::vector<Arrival> arrivals;
+    const auto text = fuzz_support::ReadFile(path);
+    if (!text) {
+        return arrivals;
     }
-    FUZZ_CHECK(vantor_sim::ApplySettings(SettingsText(plan)));
+    std::size_t at = 0;
+    while (at < text->size()) {
+        std::size_t end = at;
+        while (end < text->size() && (*text)[end] != '\n') {
+            ++end;
+        }
+        const std::string line(text->begin() + static_cast<std::ptrdiff_t>(at),
+                               text->begin() + static_cast<std::ptrdiff_t>(end));
+        at = end + 1;
+        if (line.empty() || line[0] != '<') {
+            continue;
+        }
+        Arrival arrival;
+        std::size_t i = 2;
+        while (i + 2 < line.size() && line[i + 2] == ' ' && std::isxdigit(static_cast<unsigned char>(line[i])) &&
+               std::isxdigit(static_cast<unsigned char>(line[i + 1]))) {
+            arrival.bytes.push_back(static_cast<std::uint8_t>(std::stoi(line.substr(i, 2), nullptr, 16)));
+            i += 3;
+        }
+        arrival.ending = line.substr(i);
+        arrivals.push_back(std::move(arrival));
+    }
+    return arrivals;
+}
+
+// Runs the whole session once and checks what each read received.
+void RunSession(const Plan &plan, const std::string &trace)
+{
+    std::remove(trace.c_str());
+    FUZZ_CHECK(vantor_sim::ApplySettings(SettingsText(plan, trace)));
     DeviceHandle device = nullptr;
     FUZZ_CHECK(Vantor_Open(&device, 0) != 0 && device != nullptr);
     if (plan.completion == Completion::WaitTimed || plan.completion == Completion::PollTimed) {
@@ -381,12 +443,95 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     } else if (plan.far_end == FarEnd::Loopback) {
         CheckLoopback(plan, sent, reads);
-    } else if (plan.far_end == FarEnd::Target) {
+    } else if (plan.far_end == FarEnd::Target && plan.fault == kNone) {
         CheckTargetReplies(reads);
     }
     if (plan.registered) {
         FUZZ_CHECK(Vantor_UnregisterReceiveOnAllPorts(device) != 0);
     }
     FUZZ_CHECK(vantor_sim::LiveTransferCount() == 0);
+}
+
+// What a faulty reply must look like, from the sound one.
+std::vector<Arrival> Faulted(const Arrival &reply, int fault)
+{
+    Arrival changed = reply;
+    Bytes &bytes = changed.bytes;
+    const bool write = bytes.size() > 2 && (bytes[2] & 0x20u) != 0;
+    const std::size_t header = write ? 8 : 12;
+    switch (fault) {
+    case kHeaderCrc:
+        FUZZ_CHECK(bytes.size() >= header);
+        bytes[header - 1] = static_cast<std::uint8_t>(~bytes[header - 1]);
+        break;
+    case kDataCrc:
+        if (!write) {
+            bytes.back() = static_cast<std::uint8_t>(~bytes.back());
+        }
+        break;
+    case kTruncate:
+        bytes.pop_back();
+        break;
+    case kPad:
+        bytes.push_back(0x00);
+        break;
+    case kTransactionId: {
+        FUZZ_CHECK(bytes.size() >= header);
+        const unsigned identifier = ((unsigned{bytes[5]} << 8) | bytes[6]) + 1;
+        bytes[5] = static_cast<std::uint8_t>(identifier >> 8);
+        bytes[6] = static_cast<std::uint8_t>(identifier);
+        bytes[header - 1] = fuzz_support::RmapCrc(std::span<const std::uint8_t>(bytes.data(), header - 1));
+        break;
+    }
+    case kEep:
+        changed.ending = "EEP";
+        break;
+    case kDuplicate:
+        return {reply, reply};
+    case kDrop:
+        return {};
+    default:
+        break;
+    }
+    return {changed};
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    Scratch();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    Plan plan;
+    if (!ReadPlan(std::span<const std::uint8_t>(data, size), plan)) {
+        return -1;
+    }
+    const std::string trace = Scratch().PathOf("trace");
+    RunSession(plan, trace);
+    if (plan.fault == kNone) {
+        return 0;
+    }
+    // The same session without faults: only the target answers, so every
+    // packet arriving is a reply, counted from 1.
+    const std::vector<Arrival> faulty = ReadArrivals(trace);
+    Plan sound = plan;
+    sound.fault = kNone;
+    RunSession(sound, trace);
+    const std::vector<Arrival> replies = ReadArrivals(trace);
+    std::vector<Arrival> expected;
+    for (std::size_t k = 1; k <= replies.size(); ++k) {
+        if (k % plan.fault_every == 0) {
+            for (Arrival &arrival : Faulted(replies[k - 1], plan.fault)) {
+                expected.push_back(std::move(arrival));
+            }
+        } else {
+            expected.push_back(replies[k - 1]);
+        }
+    }
+    FUZZ_CHECK(faulty == expected);
     return 0;
 }

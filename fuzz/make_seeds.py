@@ -7,10 +7,11 @@ Files named other than seed-* (reproducers of findings) are left alone.
 Run from anywhere: python3 fuzz/make_seeds.py
 """
 import hashlib
-import os
 import pathlib
+import re
 
-CORPUS = pathlib.Path(__file__).resolve().parent / "corpus"
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+CORPUS = ROOT / "fuzz" / "corpus"
 
 
 def crc(data):
@@ -120,6 +121,69 @@ TEXTS = [
 ]
 
 
+SPACEWIRE_TEXTS = [
+    "B 10;\nS n:2 e:y d:1 0x20;\nL n:1 t:3;\nR l:64 f:'rx 1.bin';\nO h;\n",
+    "S d:1 2 3; R l:4; S n:3 d:'abc'; R n:3 l:3 f:out.bin;",
+    "L n:2 t:3; S d:1; R l:4; S d:2;",
+    "L n:2 t:2; L n:1 t:3; S d:1; S d:2; S d:3;",
+    "L n:1 t:0; S d:1; L n:0 t:5; R l:1;",
+    "L n:3 t:2; S d:1;",                          # not enough commands
+    "s D:-abc e:n N:2; r L:8 n:2 F:\"a b;c\";",
+    "S e:x d:1;", "S d:1", "R n:2;", "R l:0;", "L n:-1 t:1;", "B 2 8 10 16 i o n h;",
+    "O 0b; B 0x; S d:ffff 0x100;", "Q;", "", "   \n\t", "S n:0 d:1;", "R l:7fffffff n:2;",
+    "S e:t d:;", "R l:1 f:;", "L;", "S n: d:1;",
+]
+
+RMAP_TEXTS = [
+    "b;\nInputBase: 16;\nOutputBase: 10;\n\nw;\nDestinationAddress: FE;\nSourceAddress: 20;\n"
+    "VerifyBeforeWrite: false; Acknowledge: true;\nIncrementTarget: true;\n"
+    "DestinationKey: 0; TransactionIdentifier: 1;\nReadWriteAddress: 1000; ExtendedReadWriteAddress: 0;\n"
+    "Data: 01 02 03 04;\n\nr;\nTransactionIdentifier: 2;\nFilename: 'read.bin';\n\nl;\n"
+    "TimesToRepeat: 3;\nNumberToRepeat: 1;\n\nr;\nTransactionIdentifier: 3;\n",
+    "m;\nDe: 1 2 fe; So: 20; Key: 5; Tr: ffff; Address: ffffffff; Ex: ff;\nDa: 1 2; Mask: ff 0 ff;\n"
+    "HeaderCRC: 0; CRC: 1;\n\nl; Ti: 2; Nu: 1;\n\nm; Da: ;\n",
+    "CommandType: r; DestinationAddress: fe; SourceAddress: 20; In: yes; Key: 0; Tr: 0;\n"
+    "Ad: 0; Ex: 0; Length: 10;\n\nl; Ti: 0; Nu: 2;\n\nr;\n\nr;\n",
+    "l; TimesToRepeat: 2; NumberToRepeat: 2;\n\nl; Ti: 3; Nu: 1;\n\nr; De: fe; So: 20; In: f; Key: 0;"
+    " Tr: 1; Ad: 0; Ex: 0; DataL: 4;\n\nr;\n",
+    "l; Ti: 1; Nu: 5;\n\nr;\n", "x;\n", "w;\n", "r; Data: 1;\n", "b; OutputBase: 7;\n",
+    "w; De: fe; So: 20; Ve: t; Ac: f; In: t; Key: 0; Tr: 0; Ad: 0; Ex: 0; Da: -abc 'x';\n\n",
+]
+
+CMDLIST_FILES = [
+    ["#ALIAS ADDR = 10;  /* base address */\n#ALIAS V = ADDR 2;\nr ADDR:V\n#INCLUDELIST b;\nend",
+     "w ADDR:V"],
+    ["#INCLUDELIST b;#INCLUDELIST c;x", "#ALIAS x = y;x", "#INCLUDELIST a;"],
+    ["#INCLUDELIST \"b\";", "/* open"],
+    ["#ALIAS a = b b;#ALIAS c = a a;#ALIAS d = c c;d d d", ""],
+    ["#alias A=1;#ALIAS B=A A;#aLiAs C = B;C A B", ""],
+    ["#INCLUDELIST missing;", ""],
+    ["#ALIAS x y = 1; x", ""], ["# ;", ""], ["#UNKNOWN;", ""], ["#ALIAS = 1;", ""],
+    ["a/*b*/c/*/d*/e */ f", ""],
+    ["#INCLUDELIST b ;", "b"],
+    ["#ALIAS w=#;", ""],
+]
+
+
+def strip_comments(text):
+    return re.sub(r"/\*.*?\*/", "", text, flags=re.S)
+
+
+def lone_slash(text):
+    return any(c == "/" and not (text[i + 1:i + 2] == "*" or text[i - 1:i] == "*" and i > 0)
+               for i, c in enumerate(text))
+
+
+def lists(pattern):
+    """Command lists of the examples and golden cases, comments taken out."""
+    found = []
+    for path in sorted(ROOT.glob(pattern)):
+        text = strip_comments(path.read_text(encoding="latin-1"))
+        if "/" not in text and "#" not in text:
+            found.append(text)
+    return found
+
+
 def write_seeds(target, inputs):
     directory = CORPUS / target
     directory.mkdir(parents=True, exist_ok=True)
@@ -145,10 +209,11 @@ def main():
     write_seeds("fuzz_rmap_display",
                 [bytes([control]) + packet for packet in REPLIES + COMMANDS[:4] for control in (0x07, 0x02)])
 
-    # Header: flags, far end and packets per read, target, key, buffer size - 1.
-    def session(flags, far_end, packets, target=0xFE, key=0x00, size=4095):
+    # Header: flags, far end and packets per read, target, key, buffer size - 1,
+    # faulty replies (kind in bits 3..0, every (n - 1) in bits 5..4).
+    def session(flags, far_end, packets, target=0xFE, key=0x00, size=4095, fault=0):
         body = b"".join(len(p).to_bytes(2, "big") + p for p in packets)
-        return bytes([flags, far_end, target, key, size >> 8, size & 0xFF]) + body
+        return bytes([flags, far_end, target, key, size >> 8, size & 0xFF, fault]) + body
 
     loop = [b"\x01\x02\x03", b"\x33\x01\x4c", bytes(range(200))]
     write_then_read = [command(WRITE | REPLY | INCREMENT, b"\x01\x02\x03\x04"),
@@ -168,8 +233,28 @@ def main():
         session(0x00, 0x01, [command(WRITE | REPLY, b"\x01", target=0x40)], target=0x40),
         session(0x08, 0x00, [b"\x01", b"", b"\x02"]),               # an empty packet refuses the send
         session(0x00, 0x00, [b"\x01", b"", b"\x02"]),
+    ] + [
+        # Every kind of faulty reply, on every reply or every second one.
+        session(0x00, 0x01, write_then_read + [command(RMW, b"\x01\x02\xff\x00")], fault=kind | every << 4)
+        for kind in range(1, 9) for every in (0, 1)
     ]
     write_seeds("fuzz_vantor_target", sessions)
+
+    # Control byte: base in bits 1..0.
+    spacewire = SPACEWIRE_TEXTS + lists("examples/spacewire*.txt") + \
+        lists("tests/e2e/cases/stream_spacewire/*/in/*.txt")
+    write_seeds("fuzz_spacewire_stream",
+                [bytes([control]) + t.encode("latin-1") for t in spacewire for control in (0x03, 0x02)])
+    rmap = RMAP_TEXTS + lists("examples/rmap*.txt") + lists("tests/e2e/cases/stream_rmap/*/in/*.txt")
+    write_seeds("fuzz_rmap_stream",
+                [bytes([control]) + t.encode("latin-1") for t in rmap for control in (0x03, 0x02)])
+
+    # Files a, b, c... separated by a line "===".
+    raw = [path.read_text(encoding="latin-1")
+           for path in sorted(ROOT.glob("tests/e2e/cases/stream_*/*/in/list.txt")) + sorted(ROOT.glob("examples/*.txt"))]
+    command_lists = ["\n===\n".join(files) for files in CMDLIST_FILES] + raw
+    write_seeds("fuzz_command_list",
+                [t.encode("latin-1") for t in command_lists if not lone_slash(t)])
 
 
 if __name__ == "__main__":

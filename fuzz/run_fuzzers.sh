@@ -68,7 +68,7 @@ for target in "${targets[@]}"; do
     fi
     if [ "$mode" = --regress ]; then
         count=$(find "$corpus" -type f | wc -l)
-        if "$binary" -runs=0 -timeout=30 "$corpus" >"$build/$target.regress.log" 2>&1; then
+        if "$binary" -runs=0 -timeout=30 -artifact_prefix="$build/$target-" "$corpus" >"$build/$target.regress.log" 2>&1; then
             echo "$target: $count corpus inputs replayed, no fault"
         else
             echo "$target: FAULT replaying the corpus; log: $build/$target.regress.log"
@@ -80,9 +80,11 @@ for target in "${targets[@]}"; do
     mkdir -p "$work/$target" "$work/artifacts/$target" "$work/logs"
     log=$work/logs/$target.log
     status=0
+    dictionary=()
+    [ ! -f "$root/fuzz/$target.dict" ] || dictionary=(-dict="$root/fuzz/$target.dict")
     # shellcheck disable=SC2086 # the flags are meant to split
     "$binary" -max_total_time="$mode" -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 \
-        ${ZARK_FUZZ_FLAGS:-} -artifact_prefix="$work/artifacts/$target/" "$work/$target" "$corpus" \
+        "${dictionary[@]}" ${ZARK_FUZZ_FLAGS:-} -artifact_prefix="$work/artifacts/$target/" "$work/$target" "$corpus" \
         >"$log" 2>&1 || status=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
@@ -98,7 +100,7 @@ for target in "${targets[@]}"; do
         echo "$target: ${runs:-?} executions in $mode s, ${rate:-?} per second, no fault"
     else
         echo "$target: FAULT after ${runs:-?} executions; log: $log"
-        ls "$work/artifacts/$target/"
+        echo "$target: $(find "$work/artifacts/$target" -type f | wc -l) files in $work/artifacts/$target/"
         failed+=("$target")
     fi
 done
