@@ -16,8 +16,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
@@ -70,21 +73,18 @@ std::vector<std::string_view> SplitFiles(std::string_view input)
     return files;
 }
 
-// Standard output sent to a file for the length of one call.
+// Standard output sent to one memory file, emptied before every call.
 class StdoutCapture {
 public:
-    StdoutCapture() : file_(std::tmpfile())
+    StdoutCapture()
     {
-        FUZZ_CHECK(file_ != nullptr);
         std::fflush(stdout);
         saved_ = dup(STDOUT_FILENO);
-        FUZZ_CHECK(saved_ >= 0 && dup2(fileno(file_), STDOUT_FILENO) >= 0);
+        FUZZ_CHECK(saved_ >= 0);
+        FUZZ_CHECK(ftruncate(File(), 0) == 0 && lseek(File(), 0, SEEK_SET) == 0);
+        FUZZ_CHECK(dup2(File(), STDOUT_FILENO) >= 0);
     }
-    ~StdoutCapture()
-    {
-        Restore();
-        std::fclose(file_);
-    }
+    ~StdoutCapture() { Restore(); }
     StdoutCapture(const StdoutCapture &) = delete;
     StdoutCapture &operator=(const StdoutCapture &) = delete;
 
@@ -92,16 +92,25 @@ public:
     {
         Restore();
         std::string text;
-        std::rewind(file_);
         char chunk[4096];
-        std::size_t got = 0;
-        while ((got = std::fread(chunk, 1, sizeof chunk, file_)) > 0) {
-            text.append(chunk, got);
+        off_t offset = 0;
+        ssize_t got = 0;
+        while ((got = pread(File(), chunk, sizeof chunk, offset)) > 0) {
+            text.append(chunk, static_cast<std::size_t>(got));
+            offset += got;
         }
+        FUZZ_CHECK(got == 0);
         return text;
     }
 
 private:
+    static int File()
+    {
+        static const int file = memfd_create("zark_fuzz_stdout", MFD_CLOEXEC);
+        FUZZ_CHECK(file >= 0);
+        return file;
+    }
+
     void Restore()
     {
         if (saved_ >= 0) {
@@ -112,7 +121,6 @@ private:
         }
     }
 
-    std::FILE *file_;
     int saved_ = -1;
 };
 
@@ -159,14 +167,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (HasLoneSlash(input)) {
         return -1;
     }
+    // Files are written only where they change: the file system, not the
+    // code under test, would otherwise take most of the time.
+    static std::optional<std::string> written[kMostFiles];
     const std::vector<std::string_view> files = SplitFiles(input);
     for (std::size_t i = 0; i < kMostFiles; ++i) {
-        const std::string path = Scratch().PathOf(kNames[i]);
         if (i < files.size()) {
-            Scratch().Write(kNames[i], std::span<const std::uint8_t>(
-                                           reinterpret_cast<const std::uint8_t *>(files[i].data()), files[i].size()));
-        } else {
-            std::remove(path.c_str());
+            if (!written[i] || *written[i] != files[i]) {
+                Scratch().Write(kNames[i], std::span<const std::uint8_t>(
+                                               reinterpret_cast<const std::uint8_t *>(files[i].data()), files[i].size()));
+                written[i] = std::string(files[i]);
+            }
+        } else if (written[i]) {
+            FUZZ_CHECK(std::remove(Scratch().PathOf(kNames[i]).c_str()) == 0);
+            written[i].reset();
         }
     }
 

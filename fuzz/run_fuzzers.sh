@@ -13,7 +13,8 @@
 # so that the regression run keeps the fault fixed.
 #
 # Environment: ZARK_FUZZ_BUILD (build directory, default build/fuzz),
-# ZARK_FUZZ_JOBS (build jobs, default 2), ZARK_FUZZ_FLAGS (further libFuzzer
+# ZARK_FUZZ_JOBS (build jobs, default 2), ZARK_FUZZ_NO_BUILD=1 (run what is
+# built, so that sources can change during a long run), ZARK_FUZZ_FLAGS (further libFuzzer
 # flags for fuzzing, e.g. "-fork=1 -ignore_crashes=1" to go on past a known
 # fault; every crash file is then kept).
 set -euo pipefail
@@ -33,20 +34,23 @@ fi
 
 build=${ZARK_FUZZ_BUILD:-build/fuzz}
 case $build in /*) ;; *) build=$root/$build ;; esac
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    mkdir -p "$build"
-    if ! CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DZARK_BUILD_FUZZ=ON -DZARK_BUILD_TESTS=OFF >"$build/fuzz_configure.log" 2>&1; then
-        cat "$build/fuzz_configure.log"
-        rm -f "$build/CMakeCache.txt"
-        exit 1
+build_targets() {
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+        mkdir -p "$build"
+        if ! CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DZARK_BUILD_FUZZ=ON -DZARK_BUILD_TESTS=OFF >"$build/fuzz_configure.log" 2>&1; then
+            cat "$build/fuzz_configure.log"
+            rm -f "$build/CMakeCache.txt"
+            return 1
+        fi
     fi
-fi
-if ! cmake --build "$build" -j"${ZARK_FUZZ_JOBS:-2}" --target fuzz_targets >"$build/fuzz_build.log" 2>&1; then
-    tail -n 40 "$build/fuzz_build.log"
-    echo "Building the fuzz targets failed; log: $build/fuzz_build.log"
-    exit 1
-fi
+    if ! cmake --build "$build" -j"${ZARK_FUZZ_JOBS:-2}" --target fuzz_targets >"$build/fuzz_build.log" 2>&1; then
+        tail -n 40 "$build/fuzz_build.log"
+        echo "Building the fuzz targets failed; log: $build/fuzz_build.log"
+        return 1
+    fi
+}
+[ "${ZARK_FUZZ_NO_BUILD:-0}" = 1 ] || build_targets
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
