@@ -20,10 +20,11 @@ std::uint64_t Multiply(std::uint64_t a, std::uint64_t b)
 
 // One command with the indices of the commands that form its body.
 struct Node {
-    std::size_t index = 0;
     std::vector<std::size_t> body; // indices into the node table
+    bool whole = true;             // the body was found complete
     std::uint64_t records = 1;
-    std::uint64_t weight = 0;
+    std::uint64_t work_records = 1;
+    std::uint64_t work_weight = 0;
 };
 
 } // namespace
@@ -42,7 +43,6 @@ ExpectedExpansion ExpectExpansion(const std::vector<FlatCommand> &list, std::uin
     };
     std::vector<Open> open;
     for (std::size_t i = 0; i < list.size(); ++i) {
-        nodes[i].index = i;
         if (open.empty()) {
             top.push_back(i);
         } else {
@@ -57,32 +57,42 @@ ExpectedExpansion ExpectExpansion(const std::vector<FlatCommand> &list, std::uin
             open.pop_back();
         }
     }
-    if (!open.empty()) {
-        expected.complete = false;
-        return expected;
+    expected.complete = open.empty();
+    for (const Open &unfinished : open) {
+        nodes[unfinished.node].whole = false;
     }
 
     // Sizes bottom up: a node's body nodes always come after it in the list.
     for (std::size_t i = list.size(); i-- > 0;) {
         Node &node = nodes[i];
+        const FlatCommand &command = list[i];
         node.records = 1;
-        node.weight = list[i].weight;
-        if (list[i].loop && list[i].number_to_repeat > 0 && list[i].times_to_repeat > 0) {
-            std::uint64_t body_records = 0;
-            std::uint64_t body_weight = 0;
-            for (const std::size_t member : node.body) {
-                body_records = Add(body_records, nodes[member].records);
-                body_weight = Add(body_weight, nodes[member].weight);
-            }
-            node.records = Add(1, Multiply(list[i].times_to_repeat, body_records));
-            node.weight = Add(node.weight, Multiply(list[i].times_to_repeat, body_weight));
+        node.work_records = Add(1, command.loop ? command.times_to_repeat : 0);
+        node.work_weight = command.weight;
+        if (!command.loop || command.number_to_repeat == 0) {
+            continue;
         }
+        std::uint64_t body_records = 0;
+        std::uint64_t body_work = 0;
+        std::uint64_t body_weight = 0;
+        for (const std::size_t member : node.body) {
+            body_records = Add(body_records, nodes[member].records);
+            body_work = Add(body_work, nodes[member].work_records);
+            body_weight = Add(body_weight, nodes[member].work_weight);
+        }
+        const std::uint64_t copies = node.whole && command.times_to_repeat > 0 ? command.times_to_repeat : 1;
+        if (node.whole && command.times_to_repeat > 0) {
+            node.records = Add(1, Multiply(command.times_to_repeat, body_records));
+        }
+        node.work_records = Add(node.work_records, Multiply(copies, body_work));
+        node.work_weight = Add(node.work_weight, Multiply(copies, body_weight));
     }
     for (const std::size_t member : top) {
         expected.records = Add(expected.records, nodes[member].records);
-        expected.weight = Add(expected.weight, nodes[member].weight);
+        expected.work_records = Add(expected.work_records, nodes[member].work_records);
+        expected.work_weight = Add(expected.work_weight, nodes[member].work_weight);
     }
-    if (expected.records > record_limit || expected.weight > weight_limit) {
+    if (!expected.complete || expected.work_records > record_limit || expected.work_weight > weight_limit) {
         return expected;
     }
 

@@ -28,13 +28,21 @@ struct FlatCommand {
 struct ExpectedExpansion {
     bool complete = true;      // every loop found its whole body
     std::uint64_t records = 0; // records after expansion, loops included (saturating)
-    std::uint64_t weight = 0;  // their summed weights (saturating)
+    // What an expansion may build on the way, whether it then succeeds or
+    // not (saturating): records and summed weights, counting every body once
+    // more for a loop that drops it or never finds all of it, as if its
+    // nested loops were expanded first, and every loop's repetition count as
+    // records, for an expansion that makes room for them first.
+    std::uint64_t work_records = 0;
+    std::uint64_t work_weight = 0;
     // Numbers of the commands other than loops in the order they run; only
-    // when records and weight stay within the limits given.
+    // for a complete list whose work stays within the limits given.
     bool order_known = false;
     std::vector<std::int64_t> order;
 };
 
+// The expansion expected of list; the running order is worked out only when
+// the work stays within record_limit and weight_limit.
 ExpectedExpansion ExpectExpansion(const std::vector<FlatCommand> &list, std::uint64_t record_limit,
                                   std::uint64_t weight_limit);
 
