@@ -76,7 +76,8 @@ for target in "${targets[@]}"; do
             echo "$target: $count corpus inputs replayed, no fault"
         else
             echo "$target: FAULT replaying the corpus; log: $build/$target.regress.log"
-            tail -n 30 "$build/$target.regress.log"
+            grep -E 'Running: |property broken|ERROR|runtime error|SUMMARY|Test unit written' \
+                "$build/$target.regress.log" || tail -n 30 "$build/$target.regress.log"
             failed+=("$target")
         fi
         continue
