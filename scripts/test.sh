@@ -19,4 +19,13 @@ run_variant() {
 
 run_variant build/normal -DZARK_SANITIZE=OFF -DZARK_BUILD_BENCH=ON
 run_variant build/sanitize -DZARK_SANITIZE=ON -DZARK_BUILD_BENCH=OFF
+
+# Where clang can build fuzz targets (ZARK_WITH_FUZZ=1 installs it), replay
+# every fuzz corpus once, so that a fault a fuzzer found stays fixed.
+if echo 'extern "C" int LLVMFuzzerTestOneInput(const char *, unsigned long) { return 0; }' |
+    clang++ -x c++ -fsanitize=fuzzer - -o /dev/null >/dev/null 2>&1; then
+    ZARK_FUZZ_JOBS=$jobs fuzz/run_fuzzers.sh --regress
+else
+    echo "No clang with libFuzzer: fuzz corpora not replayed (ZARK_WITH_FUZZ=1 installs it)."
+fi
 echo "All tests passed in both builds."

@@ -1,0 +1,207 @@
+// The whole preprocessing of a command list: comments, INCLUDELIST and
+// ALIAS, with included files.
+//
+// Input: up to eight files separated by the line "===" ("\n===\n"); they are
+// written into a scratch directory as a, b, c, ... h and a is read as the
+// command list, so "#INCLUDELIST b;" includes the second.  Inputs holding a
+// '/' that is not part of a comment marker are refused, so that no file
+// outside the scratch directory can be named.  Texts are limited to
+// kTextLimit characters, so that alias values that use each other cannot make
+// one input cost gigabytes.
+//
+// The result and every message must be those of the literal, step-by-step
+// reference of the preprocessing kept with the tests (an implementation
+// written independently, slow and plain), unless the program refused a text
+// as too long, for a NUL byte or because a file could not be read (a
+// directory such as "." opens but cannot be read): refusals the reference
+// does not make.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
+
+#include "cmdlist/command_text.h"
+#include "cmdlist/literal_reference.h"
+#include "cmdlist/read_commands.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+constexpr std::string_view kFileSeparator = "\n===\n";
+constexpr std::size_t kMostFiles = 8;
+constexpr std::size_t kTextLimit = 1u << 16;
+const char *const kNames[kMostFiles] = {"a", "b", "c", "d", "e", "f", "g", "h"};
+
+const fuzz_support::ScratchDirectory &Scratch()
+{
+    static const fuzz_support::ScratchDirectory directory;
+    return directory;
+}
+
+// A '/' neither opening nor closing a comment could start a path.
+bool HasLoneSlash(std::string_view input)
+{
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        if (input[i] != '/') {
+            continue;
+        }
+        const bool opens = i + 1 < input.size() && input[i + 1] == '*';
+        const bool closes = i > 0 && input[i - 1] == '*';
+        if (!opens && !closes) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string_view> SplitFiles(std::string_view input)
+{
+    std::vector<std::string_view> files;
+    while (files.size() + 1 < kMostFiles) {
+        const std::size_t at = input.find(kFileSeparator);
+        if (at == std::string_view::npos) {
+            break;
+        }
+        files.push_back(input.substr(0, at));
+        input.remove_prefix(at + kFileSeparator.size());
+    }
+    files.push_back(input);
+    return files;
+}
+
+// Standard output sent to one memory file, emptied before every call.
+class StdoutCapture {
+public:
+    StdoutCapture()
+    {
+        std::fflush(stdout);
+        saved_ = dup(STDOUT_FILENO);
+        FUZZ_CHECK(saved_ >= 0);
+        FUZZ_CHECK(ftruncate(File(), 0) == 0 && lseek(File(), 0, SEEK_SET) == 0);
+        FUZZ_CHECK(dup2(File(), STDOUT_FILENO) >= 0);
+    }
+    ~StdoutCapture() { Restore(); }
+    StdoutCapture(const StdoutCapture &) = delete;
+    StdoutCapture &operator=(const StdoutCapture &) = delete;
+
+    std::string Finish()
+    {
+        Restore();
+        std::string text;
+        char chunk[4096];
+        off_t offset = 0;
+        ssize_t got = 0;
+        while ((got = pread(File(), chunk, sizeof chunk, offset)) > 0) {
+            text.append(chunk, static_cast<std::size_t>(got));
+            offset += got;
+        }
+        FUZZ_CHECK(got == 0);
+        return text;
+    }
+
+private:
+    static int File()
+    {
+        static const int file = memfd_create("zark_fuzz_stdout", MFD_CLOEXEC);
+        FUZZ_CHECK(file >= 0);
+        return file;
+    }
+
+    void Restore()
+    {
+        if (saved_ >= 0) {
+            std::fflush(stdout);
+            dup2(saved_, STDOUT_FILENO);
+            close(saved_);
+            saved_ = -1;
+        }
+    }
+
+    int saved_ = -1;
+};
+
+struct Outcome {
+    std::optional<std::string> text;
+    std::string messages;
+};
+
+Outcome Program()
+{
+    Outcome outcome;
+    std::FILE *list = std::fopen("a", "r");
+    FUZZ_CHECK(list != nullptr);
+    StdoutCapture capture;
+    IncludeChain chain;
+    outcome.text = ReadCommands(list, &chain, 0);
+    outcome.messages = capture.Finish();
+    std::fclose(list);
+    return outcome;
+}
+
+Outcome Reference()
+{
+    std::FILE *list = std::fopen("a", "r");
+    FUZZ_CHECK(list != nullptr);
+    std::vector<std::string> chain;
+    Preprocessed literal = LiteralReadCommands(list, &chain, 0);
+    std::fclose(list);
+    return Outcome{std::move(literal.text), std::move(literal.messages)};
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    Scratch();
+    command_text_limit = kTextLimit;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const std::string_view input(reinterpret_cast<const char *>(data), size);
+    if (HasLoneSlash(input)) {
+        return -1;
+    }
+    // Files are written only where they change: the file system, not the
+    // code under test, would otherwise take most of the time.
+    static std::optional<std::string> written[kMostFiles];
+    const std::vector<std::string_view> files = SplitFiles(input);
+    for (std::size_t i = 0; i < kMostFiles; ++i) {
+        if (i < files.size()) {
+            if (!written[i] || *written[i] != files[i]) {
+                Scratch().Write(kNames[i], std::span<const std::uint8_t>(
+                                               reinterpret_cast<const std::uint8_t *>(files[i].data()), files[i].size()));
+                written[i] = std::string(files[i]);
+            }
+        } else if (written[i]) {
+            FUZZ_CHECK(std::remove(Scratch().PathOf(kNames[i]).c_str()) == 0);
+            written[i].reset();
+        }
+    }
+
+    const fuzz_support::InsideDirectory inside(Scratch());
+    const Outcome program = Program();
+    if (program.text) {
+        FUZZ_CHECK(program.text->size() <= kTextLimit);
+    }
+    if (program.messages.find("would be longer than") != std::string::npos ||
+        program.messages.find("holds a NUL byte") != std::string::npos ||
+        program.messages.find("couldn't read the command list file") != std::string::npos) {
+        return 0;
+    }
+    const Outcome reference = Reference();
+    if (program.messages != reference.messages || program.text != reference.text) {
+        std::fprintf(stderr, "program:   %s [%s]\nreference: %s [%s]\n", program.text ? "text" : "none",
+                     program.messages.c_str(), reference.text ? "text" : "none", reference.messages.c_str());
+    }
+    FUZZ_CHECK(program.messages == reference.messages);
+    FUZZ_CHECK(program.text == reference.text);
+    return 0;
+}
