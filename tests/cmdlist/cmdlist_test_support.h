@@ -12,20 +12,10 @@
 #include <tuple>
 #include <vector>
 
+#include "cmdlist/literal_reference.h"
 #include "cmdlist/read_commands.h"
 #include "support/capture_stdout.h"
 
-using OpenFile = std::unique_ptr<std::FILE, int (*)(std::FILE *)>;
-
-struct Preprocessed {
-    std::optional<std::string> text; // nothing: the list was refused
-    std::string messages;
-};
-
-// The literal reference (literal_reference.cpp): reads file to its end as
-// ReadCommands does, opening included files relative to the current
-// directory, and collects what it would print.
-Preprocessed LiteralReadCommands(std::FILE *file, std::vector<std::string> *chain, int depth);
 
 // A temporary file holding content, positioned at its start.
 inline OpenFile FileHolding(const std::string &content)

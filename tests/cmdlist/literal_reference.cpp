@@ -4,7 +4,7 @@
 // applies each alias directive to everything behind it by moving the rest of
 // the buffer.  It is the oracle the program's linear implementation is
 // compared with; it prints nothing, collecting its messages instead.
-#include "cmdlist/cmdlist_test_support.h"
+#include "cmdlist/literal_reference.h"
 
 #include <algorithm>
 #include <strings.h>
