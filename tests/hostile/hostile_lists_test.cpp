@@ -433,4 +433,27 @@ TEST(Hostile, FifoAsDataFileIsPassedOver)
     }
 }
 
+// Forty nested loops of two repetitions would make 2^40 records: refused
+// before any copy is made (which loop is named depends on the machine).
+TEST(HostileLoops, NestedDoublingIsRefusedBeforeAnyCopy)
+{
+    CaptureStdout capture;
+    SpaceWireCommandList list;
+    int output_base = -1;
+    ASSERT_TRUE(CS_ProcessCommands(Repeat("L n:1 t:2;", 40) + "S d:1;", list, output_base));
+    EXPECT_FALSE(CS_DealWithLoopCommands(list));
+    EXPECT_TRUE(list->children.empty());
+    RmapCommandPtr chain =
+        CR_ProcessCommands(kWrite + "Data: 1;\n\n" + Repeat("l;\nTimesToRepeat: 2; NumberToRepeat: 1;\n\n", 40) + "w;\n",
+                           &output_base);
+    ASSERT_NE(chain, nullptr);
+    EXPECT_FALSE(CR_DealWithLoopCommands(chain.get()));
+    EXPECT_TRUE(chain->next->children.empty());
+    const std::string printed = capture.Take();
+    const std::string refusal = "Could not allocate memory for children of loop command ";
+    const std::size_t first = printed.find(refusal);
+    EXPECT_NE(first, std::string::npos);
+    EXPECT_NE(printed.find(refusal, first + 1), std::string::npos) << printed; // once per mode
+}
+
 } // namespace
