@@ -16,6 +16,9 @@
 // as too long, for a NUL byte or because a file could not be read (a
 // directory such as "." opens but cannot be read): refusals the reference
 // does not make.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -167,6 +170,9 @@ void SendText(int pipe, const std::string &text)
     std::size_t sent = 0;
     while (sent < text.size()) {
         const ssize_t wrote = write(pipe, text.data() + sent, text.size() - sent);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
         FUZZ_CHECK(wrote > 0);
         sent += static_cast<std::size_t>(wrote);
     }
@@ -178,6 +184,9 @@ bool ReceiveAll(int pipe, void *into, std::size_t size)
     std::size_t got = 0;
     while (got < size) {
         const ssize_t read_now = read(pipe, bytes + got, size - got);
+        if (read_now < 0 && errno == EINTR) {
+            continue;
+        }
         if (read_now <= 0) {
             return false;
         }
@@ -232,10 +241,20 @@ public:
             Start();
         }
         const char request = 1;
-        FUZZ_CHECK(write(to_helper_, &request, 1) == 1);
-        pollfd ready{from_helper_, POLLIN, 0};
-        const int polled = poll(&ready, 1, static_cast<int>(kReferenceSeconds * 1000));
-        FUZZ_CHECK(polled >= 0);
+        ssize_t wrote = -1;
+        while ((wrote = write(to_helper_, &request, 1)) < 0 && errno == EINTR) {
+        }
+        FUZZ_CHECK(wrote == 1);
+        // libFuzzer's own alarm interrupts the wait every second.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kReferenceSeconds);
+        int polled = -1;
+        while (polled < 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd ready{from_helper_, POLLIN, 0};
+            polled = poll(&ready, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+            FUZZ_CHECK(polled >= 0 || errno == EINTR);
+        }
         if (polled == 0) {
             Stop();
             return std::nullopt;
