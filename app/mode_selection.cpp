@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string>
 #include <strings.h>
-#include <sys/stat.h>
 
 #include "app/end_of_input.h"
 #include "common/console_input.h"
+#include "common/file_open.h"
 
 namespace {
 
@@ -43,24 +43,13 @@ char AskLetter(const char *question, const char *valid)
     }
 }
 
-// A command list must be something that can be read as text: a directory
-// opens on this system but cannot be read.
-std::FILE *OpenForReading(const char *path)
-{
-    struct stat info {};
-    if (stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
-        return nullptr;
-    }
-    return std::fopen(path, "r");
-}
-
 // "" and " " mean that the user wants no file.
 std::FILE *OpenForWritingUnlessBlank(const std::string &path)
 {
     if (path.empty() || path == " ") {
         return nullptr;
     }
-    return std::fopen(path.c_str(), "w");
+    return OpenForWriting(path.c_str(), true);
 }
 
 } // namespace

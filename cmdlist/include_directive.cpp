@@ -1,6 +1,7 @@
 #include "cmdlist/include_directive.h"
 
 #include "cmdlist/white_space.h"
+#include "common/file_open.h"
 
 std::string FoldCase(std::string_view name)
 {
@@ -62,7 +63,7 @@ std::optional<IncludedFile> ProcessIncludeDirective(std::string_view argument, I
         chain->resize(entry + 1);
     }
     (*chain)[entry] = *name;
-    OwnedFile file(std::fopen(name->c_str(), "r"));
+    OwnedFile file(OpenForReading(name->c_str()));
     if (!file) {
         std::printf("Error processing INCLUDELIST directive - unable to open specified file %s\n", name->c_str());
         return std::nullopt;

@@ -18,4 +18,10 @@ void DisplayData(const std::uint8_t *data, int length, int end_type, std::FILE *
 bool DisplayRMAPResponse(const std::uint8_t *packet, int length, std::FILE *stream,
                          const char *data_file);
 
+// The same for a reply as the device delivered it: one that ended with an
+// EEP is malformed whatever its bytes say, so it is reported as such and its
+// data is not kept.
+bool DisplayReceivedRMAPReply(const std::uint8_t *packet, int length, int end_type, std::FILE *stream,
+                              const char *data_file);
+
 #endif

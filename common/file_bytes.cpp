@@ -28,6 +28,7 @@ private:
 
 constexpr std::size_t kMinimumGrowth = 64 * 1024;
 constexpr std::size_t kLargestRead = std::size_t{1} << 30;
+constexpr std::size_t kLargestDataValue = 0x7FFFFFFF;
 
 bool ReadToEnd(int fd, std::size_t size_hint, std::vector<std::uint8_t> &out)
 {
@@ -58,6 +59,10 @@ bool ReadToEnd(int fd, std::size_t size_hint, std::vector<std::uint8_t> &out)
             break;
         }
         used += static_cast<std::size_t>(got);
+        // The file may have grown since its size was asked.
+        if (used > kLargestDataValue) {
+            return false;
+        }
     }
     out.resize(used);
     return true;
@@ -74,6 +79,10 @@ bool AppendFileBytes(const std::string &path, std::vector<std::uint8_t> &out)
     }
     struct stat status {};
     if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return false;
+    }
+    // A file too large for a data value is refused before any of it is read.
+    if (status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) > kLargestDataValue - std::min(out.size(), kLargestDataValue)) {
         return false;
     }
     const std::size_t original_size = out.size();

@@ -4,8 +4,10 @@
 #include "app/settings.h"
 #include "common/byte_text.h"
 #include "common/display.h"
+#include "common/file_open.h"
 #include "common/number_base.h"
 #include "device/quill_rmap.h"
+#include "device/vantor_api.h"
 
 namespace {
 
@@ -71,7 +73,7 @@ void AppendToDataFile(const char *data_file, const Field &data)
     if (data_file == nullptr) {
         return;
     }
-    std::FILE *file = std::fopen(data_file, "ab");
+    std::FILE *file = OpenForWriting(data_file, false);
     if (file == nullptr) {
         return;
     }
@@ -158,4 +160,14 @@ bool DisplayRMAPResponse(const std::uint8_t *packet, int length, std::FILE *stre
     AppendToDataFile(data_file, data);
     WriteNumberLine("Data CRC: ", RMAP_GetDataCRC(&record), stream);
     return true;
+}
+
+bool DisplayReceivedRMAPReply(const std::uint8_t *packet, int length, int end_type, std::FILE *stream,
+                              const char *data_file)
+{
+    if (end_type == VANTOR_EOP_EEP) {
+        std::fputs(kStructureError, stream);
+        return false;
+    }
+    return DisplayRMAPResponse(packet, length, stream, data_file);
 }

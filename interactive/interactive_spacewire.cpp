@@ -71,7 +71,7 @@ std::optional<std::string> ReadCommandLine()
 ReceiveBuffer IS_StartReadingResponse(DeviceHandle device, TransferId &id, PacketProperties &properties,
                                       TransferStatus &status)
 {
-    ReceiveBuffer buffer = AllocateReceiveBuffer();
+    ReceiveBuffer buffer = AllocateReceiveBuffer(static_cast<std::uint64_t>(receive_buffer_size));
     if (!buffer) {
         std::puts("Could not allocate a buffer to receive packets");
         return buffer;

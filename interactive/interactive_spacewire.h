@@ -16,7 +16,7 @@
 #include <span>
 
 #include "device/vantor_api.h"
-#include "interactive/receive_buffer.h"
+#include "common/receive_buffer.h"
 
 // Runs the mode until the user leaves it or standard input ends.
 void IS_RequestCommand(DeviceHandle device);

@@ -5,7 +5,9 @@
 #include <memory>
 #include <span>
 
+#include "app/settings.h"
 #include "common/display.h"
+#include "common/receive_buffer.h"
 #include "common/key_press.h"
 #include "device/quill_rmap.h"
 #include "interactive/rmap_field_entry.h"
@@ -192,7 +194,7 @@ void Send(DeviceHandle device, BuiltPacket packet, unsigned int length)
 ReceiveBuffer IR_StartReceivingReply(DeviceHandle device, TransferId &id, PacketProperties &properties,
                                      TransferStatus &status)
 {
-    ReceiveBuffer buffer = AllocateReceiveBuffer();
+    ReceiveBuffer buffer = AllocateReceiveBuffer(static_cast<std::uint64_t>(receive_buffer_size));
     if (!buffer) {
         std::puts("Could not allocate a buffer to receive the reply");
         return buffer;
@@ -214,7 +216,8 @@ void IR_ReceiveReply(DeviceHandle device, TransferId id, ReceiveBuffer buffer, P
         WaitOnKeyPressOrReadCompleting(device, id, &status, &key_pressed);
         Vantor_FreeRead(device, id);
         if (status == VANTOR_TRANSFER_SUCCESS) {
-            DisplayRMAPResponse(buffer.data(), ReceivedLength(buffer, properties.len), stdout, nullptr);
+            DisplayReceivedRMAPReply(buffer.data(), ReceivedLength(buffer, properties.len), properties.eop, stdout,
+                                     nullptr);
         } else if (!key_pressed) {
             std::printf("Error reading reply: %s\n", DisplayStatus(status));
         }

@@ -4,7 +4,7 @@
 #define ZARK_INTERACTIVE_RMAP_TRANSACTION_H
 
 #include "device/vantor_api.h"
-#include "interactive/receive_buffer.h"
+#include "common/receive_buffer.h"
 
 // The command codes the menu passes.
 enum RmapCommandCode : int {

@@ -3,6 +3,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, where any finding fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The fuzz corpora are replayed too: clang and libFuzzer are installed for it.
+export ZARK_WITH_FUZZ=${ZARK_WITH_FUZZ:-1}
 scripts/install_deps.sh
 
 jobs=$(nproc)

@@ -11,6 +11,7 @@
 
 #include "device/quill_rmap.h"
 #include "device/vantor_api.h"
+#include "common/receive_buffer.h"
 
 using RmapCommandType = std::int32_t;
 inline constexpr RmapCommandType RMAP_COMMAND_READ = 64;
@@ -74,7 +75,7 @@ struct RmapCommand {
     std::uint8_t data_crc = 0;
     RmapPacket packet;
     unsigned int packet_length = 0;
-    std::vector<std::uint8_t> reply_buffer;
+    ReceiveBuffer reply_buffer;
     std::int32_t number = 0;
     std::uint32_t given_flags = 0;
     TransferStatus send_status = VANTOR_TRANSFER_NOT_STARTED;

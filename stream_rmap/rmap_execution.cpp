@@ -84,19 +84,15 @@ std::uint64_t ReplyDataLength(const RmapCommand &command)
 
 void StartReplyRead(DeviceHandle device, RmapCommand &command)
 {
-    const std::uint64_t size = ReplyDataLength(command) + kReplyOverhead;
-    if (size > std::numeric_limits<unsigned int>::max()) {
+    // Left uninitialised: every command's buffer is held until all are sent,
+    // and large read lengths must not touch their pages before a reply comes.
+    command.reply_buffer = AllocateReceiveBuffer(ReplyDataLength(command) + kReplyOverhead);
+    if (!command.reply_buffer) {
         command.read_status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
         return;
     }
-    try {
-        command.reply_buffer.resize(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc &) {
-        command.read_status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
-        return;
-    }
-    command.read_status = Vantor_ReadPackets(device, command.reply_buffer.data(), static_cast<unsigned int>(size), 1,
-                                             0, &command.reply_properties, &command.read_id);
+    command.read_status = Vantor_ReadPackets(device, command.reply_buffer.data(), command.reply_buffer.size, 1, 0,
+                                             &command.reply_properties, &command.read_id);
 }
 
 void ExecuteCommand(DeviceHandle device, RmapCommand &command, int &errors)
@@ -131,10 +127,11 @@ void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, in
         command.read_id = nullptr;
     }
     if (command.read_status == VANTOR_TRANSFER_SUCCESS) {
-        const std::uint64_t length = std::min<std::uint64_t>(command.reply_properties.len, command.reply_buffer.size());
         const char *data_file = command.filename ? command.filename->c_str() : nullptr;
-        if (!DisplayRMAPResponse(command.reply_buffer.data(), static_cast<int>(length),
-                                 output != nullptr ? output : stdout, data_file)) {
+        if (!DisplayReceivedRMAPReply(command.reply_buffer.data(),
+                                      ReceivedLength(command.reply_buffer, command.reply_properties.len),
+                                      command.reply_properties.eop, output != nullptr ? output : stdout,
+                                      data_file)) {
             ++errors;
         }
         return;

@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "common/expansion_limit.h"
 #include "stream_rmap/rmap_properties.h"
 
 namespace {
@@ -40,6 +41,32 @@ bool DropBody(RmapCommand &loop)
     loop.next = std::move(last->next);
     CR_FreeCommands(std::move(dropped));
     return true;
+}
+
+std::size_t BytesOf(const std::optional<std::vector<std::uint8_t>> &bytes) { return bytes ? bytes->size() : 0; }
+
+// What one copy of a record takes, with room for the allocator's own
+// bookkeeping, so that the estimate errs on the large side.
+std::uint64_t RecordBytes(const RmapCommand &command)
+{
+    return 2 * (sizeof(RmapCommand) + BytesOf(command.destination_address) + BytesOf(command.source_address) +
+                BytesOf(command.data) + BytesOf(command.mask) + (command.filename ? command.filename->size() : 0));
+}
+
+// The loop whose repetitions would not fit in memory, found before anything
+// is expanded; null when the whole chain fits.
+const RmapCommand *FindOversizedLoop(const RmapCommand *chain)
+{
+    ExpansionSizer sizer(ExpansionMemoryLimit());
+    for (const RmapCommand *command = chain; command != nullptr && sizer.oversized() == nullptr;
+         command = command->next.get()) {
+        if (command->type == RMAP_COMMAND_LOOP) {
+            sizer.AddLoop(RecordBytes(*command), command->number_to_repeat, command->times_to_repeat, command);
+        } else {
+            sizer.AddCommand(RecordBytes(*command), command);
+        }
+    }
+    return static_cast<const RmapCommand *>(sizer.oversized());
 }
 
 bool ReserveChildren(RmapCommand &loop)
@@ -139,6 +166,10 @@ void CopyCrcs(RmapCommand &copy, const RmapCommand &source)
 
 bool CR_DealWithLoopCommands(RmapCommand *chain)
 {
+    if (const RmapCommand *loop = FindOversizedLoop(chain)) {
+        std::printf("Could not allocate memory for children of loop command %d\n", loop->number);
+        return false;
+    }
     try {
         for (RmapCommand *command = chain; command != nullptr; command = command->next.get()) {
             if (!HasBody(*command)) {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/display.h"
+#include "common/file_open.h"
 
 namespace {
 
@@ -115,7 +116,7 @@ void ExecuteAlone(SpaceWireCommand &command, Execute execute)
 // cannot be opened is passed over.
 void AppendToDataFile(const std::string &filename, const std::uint8_t *bytes, std::size_t length)
 {
-    std::FILE *file = std::fopen(filename.c_str(), "ab");
+    std::FILE *file = OpenForWriting(filename.c_str(), false);
     if (file == nullptr) {
         return;
     }

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "stream_spacewire/memory_limit.h"
+#include "common/expansion_limit.h"
 
 namespace {
 
@@ -66,21 +66,28 @@ bool DropBody(SpaceWireCommand &loop)
     return true;
 }
 
-// Memory the repetitions made by one expansion may take, all loops together.
-struct RepetitionBudget {
-    std::uint64_t used = 0;
-    std::uint64_t limit = 0;
-};
-
-// Bytes one more copy of the body would take.
-std::uint64_t BodyBytes(SpaceWireCommand *body)
+// What one copy of a record takes, with room for the allocator's own
+// bookkeeping, so that the estimate errs on the large side.
+std::uint64_t RecordBytes(const SpaceWireCommand &command)
 {
-    std::uint64_t bytes = 0;
-    ForEachCommand(body, [&](const SpaceWireCommand &command) {
-        bytes += sizeof(SpaceWireCommand) + command.data.size() + command.filename.size() +
-                 command.children.size() * sizeof(SpaceWireCommandList);
-    });
-    return bytes;
+    return 2 * (sizeof(SpaceWireCommand) + command.data.size() + command.filename.size());
+}
+
+// The loop whose repetitions would not fit in memory, found before anything
+// is expanded; null when the whole list fits.
+const SpaceWireCommand *FindOversizedLoop(const SpaceWireCommand *list)
+{
+    ExpansionSizer sizer(ExpansionMemoryLimit());
+    for (const SpaceWireCommand *command = list; command != nullptr && sizer.oversized() == nullptr;
+         command = command->next.get()) {
+        if (command->type == SPACEWIRE_COMMAND_LOOP) {
+            sizer.AddLoop(RecordBytes(*command), static_cast<std::uint64_t>(std::max(command->number_to_repeat, 0)),
+                          static_cast<std::uint64_t>(std::max(command->times_to_repeat, 0)), command);
+        } else {
+            sizer.AddCommand(RecordBytes(*command), command);
+        }
+    }
+    return static_cast<const SpaceWireCommand *>(sizer.oversized());
 }
 
 // A loop with times_to_repeat above 0 whose body is being counted.
@@ -102,27 +109,19 @@ bool BeginBodyWalk(SpaceWireCommand &loop, std::vector<BodyWalk> &walks)
 }
 
 // The body ends at last: it is cut out into children[0] and copied into the
-// other children.  The children are allocated only now, once the body is
-// known, so that repetitions that could never fit in memory are refused
-// before anything is allocated or touched for them.
-bool FinishBody(SpaceWireCommand &loop, SpaceWireCommand &last, RepetitionBudget &budget)
+// other children.
+bool FinishBody(SpaceWireCommand &loop, SpaceWireCommand &last)
 {
     SpaceWireCommandList body = std::move(loop.next);
     loop.next = std::move(last.next);
     const auto times = static_cast<std::uint64_t>(loop.times_to_repeat);
-    std::uint64_t bytes = times * sizeof(SpaceWireCommandList);
-    if (times > 1) {
-        bytes += (times - 1) * BodyBytes(body.get());
-    }
-    const bool fits = bytes <= budget.limit - budget.used;
-    if (!fits || !AllocateChildren(loop, static_cast<std::size_t>(times))) {
+    if (!AllocateChildren(loop, static_cast<std::size_t>(times))) {
         std::printf("Could not allocate memory for children of loop command %d\n", loop.number);
         // The body goes back where it was, so the list stays whole.
         last.next = std::move(loop.next);
         loop.next = std::move(body);
         return false;
     }
-    budget.used += bytes;
     loop.children[0] = std::move(body);
     for (std::size_t repetition = 1; repetition < loop.children.size(); ++repetition) {
         if (!CS_CopyList(loop.children[repetition], loop.children[0].get())) {
@@ -134,7 +133,7 @@ bool FinishBody(SpaceWireCommand &loop, SpaceWireCommand &last, RepetitionBudget
 
 // Expands one loop whose number_to_repeat is above 0, with every loop of its
 // body, using an explicit stack of the loops whose bodies are being counted.
-bool ExpandLoop(SpaceWireCommand &outermost, RepetitionBudget &budget)
+bool ExpandLoop(SpaceWireCommand &outermost)
 {
     if (outermost.times_to_repeat == 0) {
         return DropBody(outermost);
@@ -163,7 +162,7 @@ bool ExpandLoop(SpaceWireCommand &outermost, RepetitionBudget &budget)
         if (++walk.counted == walk.loop->number_to_repeat) {
             SpaceWireCommand &loop = *walk.loop;
             walks.pop_back();
-            if (!FinishBody(loop, command, budget)) {
+            if (!FinishBody(loop, command)) {
                 return false;
             }
             // An enclosing walk now counts this loop as one command.
@@ -268,12 +267,14 @@ bool CS_CopyList(SpaceWireCommandList &copy, const SpaceWireCommand *source)
 
 bool CS_DealWithLoopCommands(SpaceWireCommandList &list)
 {
-    RepetitionBudget budget;
-    budget.limit = PhysicalMemoryBytes();
+    if (const SpaceWireCommand *loop = FindOversizedLoop(list.get())) {
+        std::printf("Could not allocate memory for children of loop command %d\n", loop->number);
+        return false;
+    }
     for (SpaceWireCommand *command = list.get(); command != nullptr; command = command->next.get()) {
         if (IsExpandable(*command)) {
             try {
-                if (!ExpandLoop(*command, budget)) {
+                if (!ExpandLoop(*command)) {
                     return false;
                 }
             } catch (const std::bad_alloc &) {

@@ -147,14 +147,17 @@ TransferStatus Vantor_ReadPackets(DeviceHandle handle, void *buffer, unsigned in
         return read.status;
     }
     read.status = VANTOR_TRANSFER_STARTED;
-    if (device->timeout_seconds) {
-        std::chrono::duration<double> timeout(std::min(*device->timeout_seconds, kLongestTimeoutSeconds));
-        read.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
-    }
     std::uint64_t key = AddTransfer(state, read);
     *id = IdOf(key);
     device->pending_reads.push_back(key);
+    // Packets already waiting are the read's at once; its time-out starts
+    // only afterwards, so that a short one cannot expire it before they land.
     DrainWaiting(state, *device);
+    Transfer &started = state.transfers.at(key);
+    if (device->timeout_seconds && started.status == VANTOR_TRANSFER_STARTED) {
+        std::chrono::duration<double> timeout(std::min(*device->timeout_seconds, kLongestTimeoutSeconds));
+        started.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
+    }
     if (wait != 0) {
         return WaitForRead(state, *device, key, state.transfers.at(key));
     }

@@ -37,13 +37,4 @@ TEST_F(DeviceOpeningTest, TimeOutOptionIsAppliedAtOpening)
     EXPECT_EQ(vantor_sim::GetDeviceState(0).timeout_seconds, 0.25);
 }
 
-TEST_F(DeviceOpeningTest, SingleDeviceFoundByItsMaskBit)
-{
-    ASSERT_TRUE(vantor_sim::ApplySettings("devices=17:10"));
-    CaptureStdout capture;
-    EXPECT_NE(OpenDevice(-1), nullptr);
-    EXPECT_EQ(capture.Take(), "Only one SpaceWire device detected, a Tamsel II\nUsing this device.\n");
-    EXPECT_TRUE(vantor_sim::GetDeviceState(17).open);
-}
-
 } // namespace

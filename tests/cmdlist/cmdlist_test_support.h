@@ -1,39 +1,77 @@
-// Running the command-list reader on a text, with what it prints captured.
+// Running the command-list reader, and its literal reference, on a text, with
+// what they print.
 #ifndef ZARK_TESTS_CMDLIST_CMDLIST_TEST_SUPPORT_H
 #define ZARK_TESTS_CMDLIST_CMDLIST_TEST_SUPPORT_H
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
-#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "cmdlist/literal_reference.h"
 #include "cmdlist/read_commands.h"
+#include "support/capture_stdout.h"
 
-// Runs body with standard output going to a temporary file; returns what was
-// written.
-std::string CaptureStdout(const std::function<void()> &body);
 
-// ReadCommands on a temporary file holding content.
-Preprocessed Preprocess(const std::string &content, IncludeChain *chain, int depth = 0);
+// A temporary file holding content, positioned at its start.
+inline OpenFile FileHolding(const std::string &content)
+{
+    OpenFile file(std::tmpfile(), std::fclose);
+    std::fwrite(content.data(), 1, content.size(), file.get());
+    std::rewind(file.get());
+    return file;
+}
+
+inline Preprocessed ReadCapturing(std::FILE *file, IncludeChain *chain, int depth = 0)
+{
+    CaptureStdout capture;
+    return {ReadCommands(file, chain, depth), capture.Take()}; // braces evaluate left to right
+}
+
 inline Preprocessed Preprocess(const std::string &content)
 {
     IncludeChain chain;
-    return Preprocess(content, &chain, 0);
+    return ReadCapturing(FileHolding(content).get(), &chain);
 }
 
-// The literal reference on the same content.
-Preprocessed PreprocessLiterally(const std::string &content);
+inline Preprocessed PreprocessLiterally(const std::string &content)
+{
+    std::vector<std::string> chain;
+    return LiteralReadCommands(FileHolding(content).get(), &chain, 0);
+}
+
+// A hand-worked list and what preprocessing makes of it.
+struct Case {
+    std::string list;
+    std::optional<std::string> text; // nothing: the list is refused
+    std::string messages = "";
+};
+
+// Checks each case against the program and, unless it is beyond the
+// reference's reach, against the literal reference too, which so is held to
+// the worked cases as well as being the oracle of the generated lists.
+inline void ExpectCases(const std::vector<Case> &cases, bool literal_too = true)
+{
+    for (const Case &c : cases) {
+        SCOPED_TRACE("list: " + ::testing::PrintToString(c.list.substr(0, 200)));
+        const Preprocessed program = Preprocess(c.list);
+        EXPECT_EQ(std::tie(program.text, program.messages), std::tie(c.text, c.messages)) << "program";
+        if (literal_too) {
+            const Preprocessed literal = PreprocessLiterally(c.list);
+            EXPECT_EQ(std::tie(literal.text, literal.messages), std::tie(c.text, c.messages)) << "literal reference";
+        }
+    }
+}
 
 // Makes dir the current directory for as long as it lives.
-class InDirectory {
-public:
-    explicit InDirectory(const std::filesystem::path &dir);
-    ~InDirectory();
-    InDirectory(const InDirectory &) = delete;
-    InDirectory &operator=(const InDirectory &) = delete;
-
-private:
-    std::filesystem::path saved_;
+struct InDirectory {
+    const std::filesystem::path saved = std::filesystem::current_path();
+    explicit InDirectory(const std::filesystem::path &dir) { std::filesystem::current_path(dir); }
+    ~InDirectory() { std::filesystem::current_path(saved); }
 };
 
 #endif

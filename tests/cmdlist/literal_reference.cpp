@@ -1,358 +1,233 @@
+// A slow, literal rendering of command-list preprocessing, step by step as the
+// program's behaviour is defined: whole-text buffers, a first pass that copies
+// character by character, a second pass that collects the text backwards and
+// applies each alias directive to everything behind it by moving the rest of
+// the buffer.  It is the oracle the program's linear implementation is
+// compared with; it prints nothing, collecting its messages instead.
 #include "cmdlist/literal_reference.h"
 
-#include <cstdarg>
-#include <cstring>
+#include <algorithm>
 #include <strings.h>
 
 namespace {
 
+// The text as a C string: one character past the end reads as the NUL.
+char At(const std::string &text, std::size_t i) { return i < text.size() ? text[i] : '\0'; }
+
 struct Literal {
     std::string messages;
 
-    void Say(const char *format, ...) __attribute__((format(printf, 2, 3)))
+    // Records the message; false, or 0 where a length is returned.
+    bool Fail(const std::string &line)
     {
-        va_list args;
-        va_start(args, format);
-        char buffer[65536];
-        std::vsnprintf(buffer, sizeof buffer, format, args);
-        va_end(args);
-        messages += buffer;
+        messages += line + "\n";
+        return false;
     }
-    void Line(const char *text) { Say("%s\n", text); }
 
-    static bool White(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-    static bool Sep(char c) { return White(c) || c == ':' || c == ';'; }
-    // The text as a C string: one character past the end reads as the NUL.
-    static char At(const std::string &text, std::size_t i) { return i < text.size() ? text[i] : '\0'; }
-
-    std::optional<std::string> ReadCommands(std::FILE *file, std::vector<std::string> *chain, int depth)
+    bool ReadCommands(std::FILE *file, std::vector<std::string> *chain, int depth, std::string &result)
     {
         std::string raw;
         char block[100];
-        std::size_t got;
-        while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+        for (std::size_t got; (got = std::fread(block, 1, sizeof block, file)) > 0;) {
             raw.append(block, got);
         }
+        // A comment runs from "/*" to the first "*/" that begins behind it.
         std::string text;
-        bool in_comment = false;
-        std::size_t i = 0;
-        while (i < raw.size()) {
-            if (!in_comment && At(raw, i) == '/' && At(raw, i + 1) == '*') {
-                in_comment = true;
-                i += 2;
-            } else if (in_comment && At(raw, i) == '*' && At(raw, i + 1) == '/') {
-                in_comment = false;
-                i += 2;
-            } else {
-                if (!in_comment) {
-                    text.push_back(raw[i]);
-                }
-                ++i;
+        for (std::size_t i = 0; i < raw.size();) {
+            const std::size_t open = std::min(raw.find("/*", i), raw.size());
+            text += raw.substr(i, open - i);
+            if (open == raw.size()) {
+                break;
             }
+            const std::size_t close = raw.find("*/", open + 2);
+            if (close == std::string::npos) {
+                return Fail("A comment in the input file has not been terminated.");
+            }
+            i = close + 2;
         }
-        if (in_comment) {
-            Line("A comment in the input file has not been terminated.");
-            return std::nullopt;
-        }
-        if (!ProcessDirectives(text, chain, depth)) {
-            return std::nullopt;
-        }
-        return text;
+        std::string first;
+        return FirstPass(text, chain, depth, first) && SecondPass(first, result);
     }
 
-    bool ProcessDirectives(std::string &text, std::vector<std::string> *chain, int depth)
-    {
-        std::optional<std::string> first = FirstPass(text, chain, depth);
-        if (!first) {
-            return false;
-        }
-        std::optional<std::string> second = SecondPass(*first);
-        if (!second) {
-            return false;
-        }
-        text = *second;
-        return true;
-    }
-
-    // Returns the name length, 0 on failure.
+    // The name: up to 100 characters before white space, ";" or the end.
+    // Its length; 0 on failure.
     std::size_t GetDirective(const std::string &text, std::size_t at, std::string &name)
     {
-        name.clear();
-        const char first = At(text, at);
-        if (White(first) || first == ';') {
-            return 0;
+        const std::size_t end = std::min(text.find_first_of(" \t\r\n;", at), text.size());
+        name = text.substr(at, std::min<std::size_t>(end - at, 100));
+        if (name.empty() && end < text.size()) {
+            return 0; // white space or ";" behind the "#": no message
         }
-        std::size_t n = 0;
-        while (n < 100 && At(text, at + n) != '\0' && !White(At(text, at + n)) && At(text, at + n) != ';') {
-            name.push_back(At(text, at + n));
-            ++n;
+        if (end > at + name.size()) {
+            return Fail("Error reading directive, expected space or semi-colon before maximum directive length "
+                        "reached: " + name);
         }
-        const char next = At(text, at + n);
-        if (next == '\0') {
-            Say("Error reading directive, expected semi-colon before end of input: %s\n", name.c_str());
-            return 0;
+        if (end == text.size()) {
+            return Fail("Error reading directive, expected semi-colon before end of input: " + name);
         }
-        if (!White(next) && next != ';') {
-            Say("Error reading directive, expected space or semi-colon before maximum directive length reached: "
-                "%s\n",
-                name.c_str());
-            return 0;
-        }
-        return n;
+        return name.size();
     }
 
+    // The argument: up to the next ";".  Its length; 0 when it is empty or on
+    // failure.
     std::size_t GetDirectiveArg(const std::string &text, std::size_t at, std::string &argument)
     {
-        argument.clear();
-        if (At(text, at) == ';') {
-            return 0;
+        const std::size_t end = std::min(text.find(';', at), text.size());
+        argument = text.substr(at, end - at);
+        if (end == text.size()) {
+            return Fail("Error reading directive argument, expected semi-colon before end of input: " + argument);
         }
-        std::size_t n = 0;
-        while (At(text, at + n) != ';' && At(text, at + n) != '\0') {
-            argument.push_back(At(text, at + n));
-            ++n;
-        }
-        if (At(text, at + n) == '\0') {
-            Say("Error reading directive argument, expected semi-colon before end of input: %s\n", argument.c_str());
-            return 0;
-        }
-        return n;
+        return argument.size();
     }
 
-    std::optional<std::string> FirstPass(const std::string &text, std::vector<std::string> *chain, int depth)
+    bool FirstPass(const std::string &text, std::vector<std::string> *chain, int depth, std::string &out)
     {
-        std::string out;
-        std::string name;
-        std::string argument;
-        std::size_t i = 0;
-        while (i < text.size()) {
+        std::string name, argument;
+        for (std::size_t i = 0; i < text.size();) {
             if (text[i] != '#') {
-                out.push_back(text[i]);
-                ++i;
+                out.push_back(text[i++]);
                 continue;
             }
-            const std::size_t name_length = GetDirective(text, i + 1, name);
-            if (name_length == 0) {
-                return std::nullopt;
+            const std::size_t after_name = i + 1 + GetDirective(text, i + 1, name);
+            if (after_name == i + 1) {
+                return false;
             }
-            const std::size_t after_name = i + 1 + name_length;
             if (strcasecmp(name.c_str(), "INCLUDELIST") == 0) {
                 if (At(text, after_name) == ';') {
-                    Line("Error - missing argument for an INCLUDELIST directive in the input file.");
-                    return std::nullopt;
+                    return Fail("Error - missing argument for an INCLUDELIST directive in the input file.");
                 }
-                const std::size_t argument_length = GetDirectiveArg(text, after_name, argument);
-                if (argument_length == 0) {
-                    return std::nullopt;
+                if (GetDirectiveArg(text, after_name, argument) == 0 ||
+                    !ProcessIncludeDirective(argument, out, chain, depth)) {
+                    return false;
                 }
-                if (!ProcessIncludeDirective(argument, out, chain, depth)) {
-                    return std::nullopt;
-                }
-                i = after_name + argument_length + 1;
+                i = after_name + argument.size() + 1;
             } else if (strcasecmp(name.c_str(), "ALIAS") == 0) {
                 out += "#" + name;
                 i = after_name;
             } else {
-                Say("Error reading command list file in first pass, unrecognised directive %s\n", name.c_str());
-                return std::nullopt;
+                return Fail("Error reading command list file in first pass, unrecognised directive " + name);
             }
         }
-        return out;
+        return true;
     }
 
     bool ProcessIncludeDirective(const std::string &argument, std::string &out, std::vector<std::string> *chain,
                                  int depth)
     {
-        std::size_t i = 0;
-        while (i < argument.size() && White(argument[i])) {
-            ++i;
+        std::size_t i = argument.find_first_not_of(" \t\r\n");
+        if (i == std::string::npos || argument.substr(i) == "\"") {
+            return Fail("Error reading argument of INCLUDELIST directive - missing argument?");
         }
-        if (i == argument.size()) {
-            Line("Error reading argument of INCLUDELIST directive - missing argument?");
-            return false;
-        }
-        std::string name;
-        if (argument[i] == '"') {
-            ++i;
-            if (i == argument.size()) {
-                Line("Error reading argument of INCLUDELIST directive - missing argument?");
-                return false;
-            }
-            for (; i < argument.size(); ++i) {
-                if (argument[i] == '"') {
-                    break;
-                }
+        std::string name = argument.substr(i);
+        if (name[0] == '"') {
+            name.clear();
+            for (++i; i < argument.size() && argument[i] != '"'; ++i) {
                 if (argument[i] == '\\' && At(argument, i + 1) == '"') {
-                    name.push_back('"');
-                    ++i;
-                } else {
-                    name.push_back(argument[i]);
+                    ++i; // \" stands for a quote; any other backslash stays
                 }
+                name.push_back(argument[i]);
             }
-        } else {
-            name = argument.substr(i);
-        }
-        if (chain == nullptr) {
-            Say("Error processing INCLUDELIST directive - can't check for recursive include of file %s\n",
-                name.c_str());
-            return false;
         }
         for (int k = 0; k < depth && k < static_cast<int>(chain->size()); ++k) {
             if (strcasecmp((*chain)[k].c_str(), name.c_str()) == 0) {
-                Say("Error processing INCLUDELIST directive - recursive include of file %s\n", name.c_str());
-                return false;
+                return Fail("Error processing INCLUDELIST directive - recursive include of file " + name);
             }
         }
-        if (static_cast<int>(chain->size()) <= depth) {
-            chain->resize(depth + 1);
-        }
+        chain->resize(std::max(chain->size(), static_cast<std::size_t>(depth) + 1));
         (*chain)[depth] = name;
-        std::FILE *file = std::fopen(name.c_str(), "r");
-        if (file == nullptr) {
-            Say("Error processing INCLUDELIST directive - unable to open specified file %s\n", name.c_str());
-            return false;
+        const OpenFile file(std::fopen(name.c_str(), "r"), std::fclose);
+        if (!file) {
+            return Fail("Error processing INCLUDELIST directive - unable to open specified file " + name);
         }
-        std::optional<std::string> included = ReadCommands(file, chain, depth + 1);
-        if (!included) {
-            Say("Error reading commands from included file %s\n", name.c_str());
-            std::fclose(file);
-            return false;
+        std::string included;
+        if (!ReadCommands(file.get(), chain, depth + 1, included)) {
+            return Fail("Error reading commands from included file " + name);
         }
-        std::fclose(file);
-        out += *included;
+        out += included;
         return true;
     }
 
-    std::optional<std::string> SecondPass(const std::string &text)
+    bool SecondPass(const std::string &text, std::string &out)
     {
         std::string collection; // the text behind the scan, last character first
-        std::string name;
-        std::string argument;
+        std::string name, argument;
         for (std::size_t i = text.size(); i-- > 0;) {
             if (text[i] != '#') {
                 collection.push_back(text[i]);
                 continue;
             }
-            const std::size_t name_length = GetDirective(text, i + 1, name);
-            if (name_length == 0) {
-                return std::nullopt;
+            const std::size_t after_name = i + 1 + GetDirective(text, i + 1, name);
+            if (after_name == i + 1) {
+                return false;
             }
             if (strcasecmp(name.c_str(), "ALIAS") != 0) {
-                Say("Error reading command list file in second pass, unrecognised directive %s\n", name.c_str());
-                return std::nullopt;
+                return Fail("Error reading command list file in second pass, unrecognised directive " + name);
             }
-            if (At(text, i + 1 + name_length) == ';') {
-                Line("Error - missing argument for an ALIAS directive in the input file.");
-                return std::nullopt;
+            if (At(text, after_name) == ';') {
+                return Fail("Error - missing argument for an ALIAS directive in the input file.");
             }
-            const std::size_t argument_length = GetDirectiveArg(text, i + 1 + name_length, argument);
-            if (argument_length == 0) {
-                return std::nullopt;
+            if (GetDirectiveArg(text, after_name, argument) == 0) {
+                return false;
             }
-            std::vector<char> buffer(argument.begin(), argument.end());
-            buffer.push_back('\0');
-            if (!ProcessAliasDirective(buffer, argument_length, collection)) {
-                Say("An error occurred when trying to process alias %s\n", buffer.data());
-                return std::nullopt;
+            if (!ProcessAliasDirective(argument, collection)) {
+                return Fail("An error occurred when trying to process alias " + std::string(argument.c_str()));
             }
         }
-        return std::string(collection.rbegin(), collection.rend());
+        out.assign(collection.rbegin(), collection.rend());
+        return true;
     }
 
-    bool ProcessAliasDirective(std::vector<char> &argument, std::size_t length, std::string &collection)
+    // Parses the argument by its rules: white space before the name skipped,
+    // the name ended by white space or "=", anything up to the first "="
+    // ignored, the value from the first character behind it that is neither
+    // white space nor "=".  Writes a terminator behind the name into the
+    // argument, which the caller's message then shows.
+    bool ProcessAliasDirective(std::string &argument, std::string &collection)
     {
+        const std::size_t length = argument.size(), none = std::string::npos;
         // The program refuses a directive that holds another one; taken
         // literally, its removal would swallow text behind it.
-        if (std::memchr(argument.data(), '#', length) != nullptr) {
-            Line("Error processing alias directive - another directive begins before its semi-colon");
-            return false;
+        if (argument.find('#') != none) {
+            return Fail("Error processing alias directive - another directive begins before its semi-colon");
         }
-        int name_at = -1;
-        bool name_open = false;
-        bool equals = false;
-        int value_at = -1;
-        for (std::size_t i = 0; i < length && value_at < 0; ++i) {
-            const char c = argument[i];
-            if (White(c)) {
-                if (name_open) {
-                    argument[i] = '\0';
-                    name_open = false;
-                }
-            } else if (c == '=') {
-                if (!equals) {
-                    if (name_at < 0) {
-                        Line("Error processing alias directive - no alias before =");
-                        return false;
-                    }
-                    if (name_open) {
-                        argument[i] = '\0';
-                        name_open = false;
-                    }
-                    equals = true;
-                }
-            } else if (name_at < 0) {
-                name_at = static_cast<int>(i);
-                name_open = true;
-            } else if (equals) {
-                value_at = static_cast<int>(i);
-            }
+        const std::size_t name_at = argument.find_first_not_of(" \t\r\n");
+        if (name_at == none || argument[name_at] == '=') {
+            return Fail(name_at == none ? "Error processing alias directive - no alias found"
+                                        : "Error processing alias directive - no alias before =");
         }
-        if (value_at < 0) {
-            if (name_at < 0) {
-                Line("Error processing alias directive - no alias found");
-            } else if (!equals) {
-                Line("Error processing alias directive - no equals character found");
-            } else {
-                Line("Error processing alias directive - no alias value found");
-            }
-            return false;
+        const std::size_t name_end = std::min(argument.find_first_of(" \t\r\n=", name_at), length);
+        const std::size_t equals = argument.find('=', name_end);
+        const std::size_t value_at = equals == none ? none : argument.find_first_not_of(" \t\r\n=", equals);
+        const std::string name = argument.substr(name_at, name_end - name_at);
+        if (name_end < length) {
+            argument[name_end] = '\0';
         }
-        const std::string alias_name(argument.data() + name_at);
-        const std::string value(argument.data() + value_at, length - value_at);
-        const std::size_t removed = length + 7;
-        collection.resize(collection.size() > removed ? collection.size() - removed : 0);
-        return ReplaceAliasOccurences(alias_name, value, collection);
-    }
-
-    // The whole word that begins at position, compared with the name spelled
-    // backwards (so a name holding ":" matches no word).
-    bool IsAlias(const std::string &name, const std::string &collection, std::size_t position)
-    {
-        std::size_t end = position;
-        while (end < collection.size() && !Sep(collection[end])) {
-            ++end;
+        if (value_at == none) {
+            return Fail(equals == none ? "Error processing alias directive - no equals character found"
+                                       : "Error processing alias directive - no alias value found");
         }
-        return collection.substr(position, end - position) == std::string(name.rbegin(), name.rend());
-    }
-
-    void ReplaceAlias(std::size_t name_length, const std::string &value, std::string &collection, std::size_t &position)
-    {
-        const std::string rest = collection.substr(position + name_length);
-        collection.resize(position);
-        collection.append(value.rbegin(), value.rend());
-        collection += rest;
-        position += value.size();
-    }
-
-    bool ReplaceAliasOccurences(const std::string &name, const std::string &value, std::string &collection)
-    {
-        std::size_t position = 0;
-        bool word_start = true;
-        while (position < collection.size()) {
-            if (Sep(collection[position])) {
-                word_start = true;
-                ++position;
-            } else if (word_start && IsAlias(name, collection, position)) {
-                ReplaceAlias(name.size(), value, collection, position);
-                word_start = false;
-            } else {
-                while (position < collection.size() && !Sep(collection[position])) {
-                    ++position;
-                }
-                word_start = false;
-            }
-        }
+        // "ALIAS", the argument, the ";" and the one character behind it, if any.
+        collection.resize(collection.size() - std::min(collection.size(), length + 7));
+        ReplaceAliasOccurences(name, argument.substr(value_at), collection);
         return true;
+    }
+
+    // Every whole word of the collection that is the name spelled backwards
+    // becomes the value spelled backwards, the rest of the collection moved
+    // behind it; the inserted value is not searched again.  White space, ":"
+    // and ";" separate words.
+    static void ReplaceAliasOccurences(const std::string &name, const std::string &value, std::string &collection)
+    {
+        const std::string reversed_name(name.rbegin(), name.rend()), reversed_value(value.rbegin(), value.rend());
+        for (std::size_t position = 0; position < collection.size();) {
+            const std::size_t end = std::min(collection.find_first_of(" \t\r\n:;", position), collection.size());
+            if (end > position && collection.compare(position, end - position, reversed_name) == 0) {
+                collection.replace(position, end - position, reversed_value);
+                position += value.size();
+            } else {
+                position = end > position ? end : end + 1;
+            }
+        }
     }
 };
 
@@ -361,6 +236,7 @@ struct Literal {
 Preprocessed LiteralReadCommands(std::FILE *file, std::vector<std::string> *chain, int depth)
 {
     Literal literal;
-    std::optional<std::string> text = literal.ReadCommands(file, chain, depth);
-    return {std::move(text), std::move(literal.messages)};
+    std::string text;
+    const bool read = literal.ReadCommands(file, chain, depth, text);
+    return {read ? std::optional<std::string>(text) : std::nullopt, literal.messages};
 }

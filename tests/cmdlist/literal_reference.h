@@ -1,24 +1,23 @@
-// A slow, literal rendering of command-list preprocessing, step by step as the
-// program's behaviour is defined: whole-text buffers, a first pass that copies
-// character by character, a second pass that collects the text backwards and
-// applies each alias directive to everything behind it by moving the rest of
-// the buffer.  It is the oracle the program's linear implementation is
-// compared with; it prints nothing, collecting its messages instead.
+// The literal reference of command-list preprocessing (literal_reference.cpp),
+// shared by the tests and the preprocessing fuzz target.
 #ifndef ZARK_TESTS_CMDLIST_LITERAL_REFERENCE_H
 #define ZARK_TESTS_CMDLIST_LITERAL_REFERENCE_H
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+using OpenFile = std::unique_ptr<std::FILE, int (*)(std::FILE *)>;
+
 struct Preprocessed {
-    std::optional<std::string> text;
+    std::optional<std::string> text; // nothing: the list was refused
     std::string messages;
 };
 
-// Reads file to its end, as ReadCommands does.  Included files are opened
-// relative to the current directory.
+// Reads file to its end as ReadCommands does, opening included files relative
+// to the current directory, and collects what it would print.
 Preprocessed LiteralReadCommands(std::FILE *file, std::vector<std::string> *chain, int depth);
 
 #endif

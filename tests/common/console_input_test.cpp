@@ -18,32 +18,4 @@ TEST(ReadFromKeyboard, LinesOfAnyLengthWithoutTheirLineFeed)
     EXPECT_EQ(ReadFromKeyboard(), std::nullopt);
 }
 
-TEST(ReadFromKeyboard, NothingAtOnceAtEndOfInput)
-{
-    FeedStdin("");
-    EXPECT_EQ(ReadFromKeyboard(), std::nullopt);
-}
-
-TEST(ReadWord, OneWordThenTheRestOfItsLineIsDropped)
-{
-    FeedStdin("\n\n  first word here\n\tsecond\nthird");
-    EXPECT_EQ(ReadWord(), std::string("first"));
-    EXPECT_EQ(ReadWord(), std::string("second"));
-    EXPECT_EQ(ReadWord(), std::string("third"));
-    EXPECT_EQ(ReadWord(), std::nullopt);
-}
-
-TEST(ReadWord, WhiteSpaceOnlyIsEndOfInput)
-{
-    FeedStdin("  \n \t\n");
-    EXPECT_EQ(ReadWord(), std::nullopt);
-}
-
-TEST(DiscardPendingInput, KeepsScriptedInput)
-{
-    FeedStdin("kept\n");
-    DiscardPendingInput();
-    EXPECT_EQ(ReadFromKeyboard(), std::string("kept"));
-}
-
 } // namespace

@@ -1,130 +1,214 @@
-#include <climits>
+// Transfer-status messages, packet display and RMAP reply display.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "captured_stream.h"
 #include "app/settings.h"
 #include "common/display.h"
+#include "support/capture_stdout.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
-struct StatusCase {
-    int status;
-    const char *message;
-};
+using Bytes = std::vector<std::uint8_t>;
 
-TEST(DisplayStatus, EveryTransferStatus)
+TEST(DisplayStatus, EachEndOfTheTableAndBeyond)
 {
     const char *invalid = "An invalid transfer status was encountered.";
-    const StatusCase cases[] = {
+    const std::pair<int, const char *> cases[] = {
         {0, "The transfer was not started."},
-        {1, "The transfer was started but has not completed."},
-        {2, "The transfer completed successfully."},
-        {3, "The device or link was disconnected."},
-        {4, "A parity error was encountered on the link."},
-        {5, "An unknown error occurred."},
-        {6, "The transfer timed out."},
-        {7, "The transfer failed as the link has not been started."},
         {8, "The user buffer could not be locked to transfer the contents to the driver."},
-        {9, "The link is already in use."},
-        {10, "The receive failed as the receive buffer is full."},
-        {11, "The transfer failed due to a lack of memory."},
-        {12, "The transfer could not be performed as it could not be found."},
-        {13, "An error was encountered on the USB bus."},
         {14, "The read failed as the device is not registered to receive."},
         {15, invalid},
         {-1, invalid},
-        {128, invalid},
-        {INT_MAX, invalid},
-        {INT_MIN, invalid},
     };
-    for (const StatusCase &c : cases) {
-        EXPECT_STREQ(DisplayStatus(c.status), c.message) << "status " << c.status;
+    for (const auto &[status, message] : cases) {
+        EXPECT_STREQ(DisplayStatus(status), message) << "status " << status;
     }
 }
 
-struct DataCase {
-    std::vector<std::uint8_t> bytes;
-    int length;
-    int end_type;
-    int base;
-    const char *expected;
-};
+std::string Displayed(const Bytes &bytes, int length, int end_type, int base)
+{
+    default_base = base;
+    CaptureStdout capture;
+    DisplayData(bytes.data(), length, end_type, stdout);
+    default_base = 16;
+    return capture.Take();
+}
 
 TEST(DisplayData, BytesInTheDefaultBaseThenTheEndMarker)
 {
-    const std::vector<std::uint8_t> pair{0x01, 0xFE};
-    const DataCase cases[] = {
-        {pair, 2, 128, 16, "1 fe EOP"},
-        {pair, 2, 128, 10, "1 254 EOP"},
-        {pair, 2, 128, 2, "1 11111110 EOP"},
-        {pair, 2, 128, 8, "1 376 EOP"},
-        {pair, 2, 64, 16, "1 fe EEP"},
-        {pair, 2, 0, 16, "1 fe "},
-        {pair, 2, 1, 16, "1 fe "},
-        {pair, 2, -128, 16, "1 fe "},
-        {pair, 2, 192, 16, "1 fe "},
-        {pair, 1, 128, 16, "1 EOP"},
-        {{}, 0, 64, 16, "EEP"},
-        {{}, 0, 0, 16, ""},
-        {pair, 0, 0, 16, ""},
-        {pair, -1, 0, 16, ""},
-        {pair, -5, 128, 16, "EOP"},
-        {{0x00, 0xFF, 0x10}, 3, 128, 16, "0 ff 10 EOP"},
-        {{0x00, 0xFF, 0x10}, 3, 128, 2, "0 11111111 10000 EOP"},
+    const Bytes pair{0x01, 0xFE};
+    const struct {
+        int length, end_type, base;
+        const char *text;
+    } cases[] = {
+        {2, 128, 16, "1 fe EOP"}, {2, 64, 10, "1 254 EEP"}, {2, 0, 2, "1 11111110 "},
+        {2, 192, 8, "1 376 "},    {1, 128, 16, "1 EOP"},     {0, 64, 16, "EEP"},
+        {-1, 0, 16, ""},
     };
-    for (const DataCase &c : cases) {
-        default_base = c.base;
-        CapturedStream out;
-        DisplayData(c.bytes.data(), c.length, c.end_type, out.stream());
-        EXPECT_EQ(out.Text(), c.expected) << "length " << c.length << " end " << c.end_type << " base " << c.base;
+    for (const auto &c : cases) {
+        EXPECT_EQ(Displayed(pair, c.length, c.end_type, c.base), c.text) << c.length << " " << c.end_type;
     }
-    default_base = 16;
 }
 
-std::string BinaryText(unsigned value)
+TEST(DisplayData, PacketsLongerThanTheFormattersBufferArriveWhole)
 {
-    if (value == 0) {
-        return "0";
-    }
-    std::string text;
-    for (; value != 0; value /= 2) {
-        text.insert(text.begin(), static_cast<char>('0' + value % 2));
-    }
-    return text;
-}
-
-TEST(DisplayData, LongPacketsInEveryBase)
-{
-    // Longer than the formatter's own buffer, so its flushing is exercised.
-    std::vector<std::uint8_t> packet(70000);
+    Bytes packet(70000);
+    std::string expected;
     for (std::size_t i = 0; i < packet.size(); ++i) {
-        packet[i] = static_cast<std::uint8_t>((i * 31 + 7) & 0xFF);
+        packet[i] = static_cast<std::uint8_t>(i * 31 + 7);
+        char text[8];
+        std::snprintf(text, sizeof text, "%x ", packet[i]);
+        expected += text;
     }
-    for (const int base : {2, 8, 10, 16}) {
-        std::string expected;
-        for (const std::uint8_t byte : packet) {
-            char text[64];
-            switch (base) {
-            case 8: std::snprintf(text, sizeof text, "%o ", byte); break;
-            case 10: std::snprintf(text, sizeof text, "%u ", byte); break;
-            case 16: std::snprintf(text, sizeof text, "%x ", byte); break;
-            default: std::snprintf(text, sizeof text, "%.8s ", BinaryText(byte).c_str()); break;
-            }
-            expected += text;
+    EXPECT_EQ(Displayed(packet, static_cast<int>(packet.size()), 128, 16), expected + "EOP");
+}
+
+constexpr std::uint8_t kReply = 0x08;
+constexpr std::uint8_t kIncrement = 0x04;
+constexpr std::uint8_t kVerify = 0x10;
+constexpr std::uint8_t kWrite = 0x20;
+constexpr std::uint8_t kReadModifyWrite = kVerify | kReply | kIncrement;
+const std::string kStructureError = "Error in the structure of the RMAP packet\n";
+
+// The RMAP CRC-8, bit by bit (reflected polynomial 0x07).
+std::uint8_t Crc(const std::uint8_t *bytes, std::size_t count)
+{
+    std::uint8_t crc = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = static_cast<std::uint8_t>((crc & 1) != 0 ? (crc >> 1) ^ 0xE0 : crc >> 1);
         }
-        expected += "EEP";
-        default_base = base;
-        CapturedStream out;
-        DisplayData(packet.data(), static_cast<int>(packet.size()), 64, out.stream());
-        EXPECT_EQ(out.Text(), expected) << "base " << base;
     }
+    return crc;
+}
+
+// A reply from target FE to initiator 20, transaction 10A, behind path.
+Bytes Build(std::uint8_t instruction, std::uint8_t status, const Bytes &data, const Bytes &path = {})
+{
+    Bytes packet = path;
+    const bool write = (instruction & kWrite) != 0;
+    packet.insert(packet.end(), {0x20, 0x01, instruction, status, 0xFE, 0x01, 0x0A});
+    if (!write) {
+        packet.insert(packet.end(), {0x00, 0x00, 0x00, static_cast<std::uint8_t>(data.size())});
+    }
+    packet.push_back(Crc(packet.data() + path.size(), packet.size() - path.size()));
+    if (!write) {
+        packet.insert(packet.end(), data.begin(), data.end());
+        packet.push_back(Crc(data.data(), data.size()));
+    }
+    return packet;
+}
+
+struct Shown {
+    bool result;
+    std::string text;
+};
+
+Shown Show(const Bytes &packet, const char *data_file = nullptr, int base = 16)
+{
+    default_base = base;
+    CaptureStdout capture;
+    const bool result = DisplayRMAPResponse(packet.data(), static_cast<int>(packet.size()), stdout, data_file);
     default_base = 16;
+    return {result, capture.Take()};
+}
+
+TEST(DisplayRMAPResponse, EachReplyKindInTheDefaultBase)
+{
+    // The CRCs were worked out separately from the header and data bytes.
+    const struct {
+        std::uint8_t instruction;
+        Bytes path, data;
+        int base;
+        const char *text;
+    } cases[] = {
+        {kReply | kIncrement, {0x01, 0x1F}, {0x01, 0x02, 0x03, 0xA4}, 16,
+         "\n\nRead response\n-------------\nReply address: 1 1f 20 \nIncrementing addresses is enabled.\n"
+         "Status = success\nTarget address: fe \nTransaction identifier: 10a\nHeader CRC: 2\n"
+         "Data: 1 2 3 a4 \nData CRC: 85\n"},
+        {kReply, {}, {}, 2,
+         "\n\nRead response\n-------------\nReply address: 100000 \nIncrementing addresses is not enabled.\n"
+         "Status = success\nTarget address: 11111110 \nTransaction identifier: 100001010\n"
+         "Header CRC: 10110101\nData: \nData CRC: 0\n"},
+        {kWrite | kReply | kVerify, {}, {}, 8,
+         "\n\nWrite response\n--------------\nReply address: 40 \nData verification is enabled.\n"
+         "Incrementing addresses is not enabled.\nStatus = success\nTarget address: 376 \n"
+         "Transaction identifier: 412\nHeader CRC: 70\n"},
+        {kReadModifyWrite, {}, {0xDE, 0xAD}, 10,
+         "\n\nRead/modify/write response\n--------------------------\nReply address: 32 \nStatus = success\n"
+         "Target address: 254 \nTransaction identifier: 266\nHeader CRC: 101\nData: 222 173 \nData CRC: 236\n"},
+    };
+    for (const auto &c : cases) {
+        const Shown shown = Show(Build(c.instruction, 0, c.data, c.path), nullptr, c.base);
+        EXPECT_TRUE(shown.result);
+        EXPECT_EQ(shown.text, c.text);
+    }
+}
+
+TEST(DisplayRMAPResponse, StatusLinesAroundTheGapsAndTheDisplayGoesOn)
+{
+    const std::pair<int, std::string> cases[] = {
+        {7, "Status = EEP\n"}, {8, "Invalid status 8\n"}, {9, "Status = buffer overrun\n"},
+        {12, "Status = invalid target logical address\n"}, {13, "Invalid status 13\n"},
+        {255, "Invalid status 255\n"},
+    };
+    for (const auto &[status, line] : cases) {
+        const Shown shown = Show(Build(kWrite | kReply, static_cast<std::uint8_t>(status), {}));
+        EXPECT_TRUE(shown.result);
+        EXPECT_NE(shown.text.find("enabled.\n" + line + "Target address: fe \n"), std::string::npos) << shown.text;
+    }
+}
+
+TEST(DisplayRMAPResponse, BytesThatAreNoReplyShowOnlyWhyAndFail)
+{
+    const Bytes good = Build(kReply, 0, {1, 2, 3, 4});
+    Bytes header_crc = good, shorter = good;
+    header_crc[11] ^= 0x01;
+    shorter.pop_back();
+    for (const Bytes &packet : {Bytes{}, header_crc, shorter}) {
+        const Shown shown = Show(packet);
+        EXPECT_FALSE(shown.result);
+        EXPECT_EQ(shown.text, kStructureError) << packet.size();
+    }
+    CaptureStdout capture;
+    EXPECT_FALSE(DisplayRMAPResponse(good.data(), -1, stdout, nullptr));
+    EXPECT_FALSE(DisplayRMAPResponse(nullptr, 16, stdout, nullptr));
+    EXPECT_EQ(capture.Take(), kStructureError + kStructureError);
+
+    // A sound read command is no reply.
+    Bytes command{0xFE, 0x01, 0x4C, 0x00, 0x20, 0x00, 0x01, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x04};
+    command.push_back(Crc(command.data(), command.size()));
+    const Shown shown = Show(command);
+    EXPECT_FALSE(shown.result);
+    EXPECT_EQ(shown.text, "\n\nUnexpected packet type 64\n");
+}
+
+TEST(DisplayRMAPResponse, DataFileGetsOnlyTheDataOfEachReadAppended)
+{
+    ScratchDir scratch;
+    scratch.Write("data.bin", "old");
+    const std::string file = (scratch / "data.bin").string();
+    const Bytes read = Build(kReply, 0, {0x00, 0x41, 0xFF});
+    const Shown shown = Show(read, file.c_str());
+    EXPECT_TRUE(shown.result);
+    EXPECT_EQ(shown.text, Show(read).text);
+    EXPECT_TRUE(Show(Build(kReadModifyWrite, 0, {0x7E}), file.c_str()).result);
+    Bytes broken = read;
+    broken.pop_back();
+    EXPECT_FALSE(Show(broken, file.c_str()).result);
+    EXPECT_EQ(scratch.Read("data.bin"), std::string("old\x00\x41\xFF\x7E", 7));
+
+    const std::string write_file = (scratch / "write.bin").string();
+    EXPECT_TRUE(Show(Build(kWrite | kReply, 0, {}), write_file.c_str()).result);
+    EXPECT_FALSE(scratch.Exists("write.bin"));
+    // A file that cannot be opened is passed over.
+    EXPECT_EQ(Show(read, scratch.path().c_str()).text, shown.text);
 }
 
 } // namespace

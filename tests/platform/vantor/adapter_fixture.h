@@ -5,37 +5,36 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "support/hand_rmap.h"
 #include "vantor_sim_control.h"
 
-using Bytes = std::vector<std::uint8_t>;
+using hand_rmap::Bytes;
+using Arrivals = std::vector<std::pair<Bytes, int>>; // packets with their endings
 
 class Adapter : public testing::Test {
 protected:
     // Applies the settings, opens device 0 and registers it to receive.
-    void Start(const char *settings = "")
+    void Start(const std::string &settings = "")
     {
         vantor_sim::ApplySettings(settings);
-        ASSERT_NE(Vantor_Open(&device_, 0), 0);
-        ASSERT_NE(Vantor_RegisterReceiveOnAllPorts(device_), 0);
+        ASSERT_TRUE(Vantor_Open(&device_, 0) != 0 && Vantor_RegisterReceiveOnAllPorts(device_) != 0);
     }
-
     void SetUp() override { Start(); }
-
-    void TearDown() override
-    {
-        // Every test releases what it started.
-        EXPECT_EQ(vantor_sim::LiveTransferCount(), 0u);
-    }
+    // Every test releases what it started.
+    void TearDown() override { EXPECT_EQ(vantor_sim::LiveTransferCount(), 0u); }
 
     // A waiting send of one packet, released at once.
-    TransferStatus Send(Bytes bytes)
+    TransferStatus Send(Bytes bytes, DeviceHandle device = nullptr)
     {
+        device = device != nullptr ? device : device_;
         TransferId id = nullptr;
-        TransferStatus status = Vantor_SendPacket(device_, bytes.data(), static_cast<unsigned>(bytes.size()), 1, &id);
-        Vantor_FreeSend(device_, id);
+        TransferStatus status = Vantor_SendPacket(device, bytes.data(), static_cast<unsigned>(bytes.size()), 1, &id);
+        Vantor_FreeSend(device, id);
         return status;
     }
 
@@ -46,26 +45,43 @@ protected:
         TransferId id = nullptr;
         TransferStatus started = -1;
     };
-
     Read StartRead(unsigned size, unsigned count)
     {
-        Read read;
-        read.buffer.assign(size, 0xcc);
-        read.properties.assign(count, PacketProperties{99, 99, 0});
-        read.started = Vantor_ReadPackets(device_, read.buffer.data(), size, count, 0, read.properties.data(),
-                                          &read.id);
+        Read read{Bytes(size, 0xcc), std::vector<PacketProperties>(count, PacketProperties{99, 99, 0})};
+        read.started = Vantor_ReadPackets(device_, read.buffer.data(), size, count, 0, read.properties.data(), &read.id);
         return read;
     }
+    TransferStatus Status(const Read &read) { return Vantor_GetReadStatus(device_, read.id); }
+    void Free(const Read &read) { EXPECT_EQ(Vantor_FreeRead(device_, read.id), 1); }
 
-    // The bytes of packet i of a finished read, from its properties.
+    // The bytes of packet i of a read, from its properties.
     static Bytes PacketOf(const Read &read, std::size_t i)
     {
-        std::size_t at = 0;
-        for (std::size_t k = 0; k < i; ++k) {
-            at += read.properties[k].len;
+        auto at = read.buffer.begin();
+        for (std::size_t k = 0; k < i; ++k) at += static_cast<std::ptrdiff_t>(read.properties[k].len);
+        return Bytes(at, at + static_cast<std::ptrdiff_t>(read.properties[i].len));
+    }
+
+    // Sends a packet with a read started first: the packet that came back, if any.
+    std::optional<Bytes> Exchange(Bytes packet)
+    {
+        Read read = StartRead(4096, 1);
+        Send(std::move(packet));
+        const bool received = Status(read) == VANTOR_TRANSFER_SUCCESS;
+        Free(read);
+        return received ? std::optional(PacketOf(read, 0)) : std::nullopt;
+    }
+
+    // Everything waiting in device 0's queue, oldest first, read one packet at a time.
+    Arrivals Arrived()
+    {
+        Arrivals arrivals;
+        while (vantor_sim::GetDeviceState(0).queued_packets > 0 && arrivals.size() < 64) {
+            Read read = StartRead(4096, 1);
+            arrivals.emplace_back(PacketOf(read, 0), read.properties[0].eop);
+            Free(read);
         }
-        return Bytes(read.buffer.begin() + static_cast<std::ptrdiff_t>(at),
-                     read.buffer.begin() + static_cast<std::ptrdiff_t>(at + read.properties[i].len));
+        return arrivals;
     }
 
     DeviceHandle device_ = nullptr;

@@ -1,261 +1,125 @@
 // The RMAP target at the far end: what each command does to memory and what
-// it answers, checked through the device calls.
-#include <optional>
-
+// it answers, checked through the device calls against packets built by hand.
 #include "adapter_fixture.h"
-#include "hand_rmap.h"
 
 namespace {
 
 using namespace hand_rmap;
 using vantor_sim::Address40;
 
-class Target : public Adapter {
-protected:
-    // Sends a packet with a read started first; the packet that came back, if any.
-    std::optional<Bytes> Exchange(Bytes packet)
-    {
-        Read read = StartRead(4096, 1);
-        Send(std::move(packet));
-        TransferStatus status = Vantor_GetReadStatus(device_, read.id);
-        Vantor_FreeRead(device_, read.id);
-        if (status != VANTOR_TRANSFER_SUCCESS) {
-            EXPECT_EQ(status, VANTOR_TRANSFER_STARTED);
-            return std::nullopt;
-        }
-        EXPECT_EQ(read.properties[0].eop, VANTOR_EOP_EOP);
-        return PacketOf(read, 0);
-    }
+constexpr std::uint8_t kPlainWrite = kCommand | kWrite | kReply | kIncrement;
+constexpr std::uint8_t kVerifiedWrite = kPlainWrite | kVerify;
 
-    static Bytes Memory(std::uint8_t extended, std::uint32_t address, std::size_t count)
-    {
-        return vantor_sim::ReadTargetMemory(Address40(extended, address), count);
-    }
+// How a command is damaged on its way to the target.
+Bytes Intact(Bytes bytes) { return bytes; }
+Bytes BadHeaderCrc(Bytes bytes) { return Flip(bytes, 15, 0x04); }
+Bytes BadDataCrc(Bytes bytes) { return Flip(bytes, bytes.size() - 1, 0x01); }
+Bytes CutTwo(Bytes bytes) { return First(bytes, bytes.size() - 2); }
+Bytes CutThree(Bytes bytes) { return First(bytes, bytes.size() - 3); }
+Bytes OneMore(Bytes bytes) { return Cat({bytes, {0x00}}); }
+
+struct Case {
+    const char *name;
+    CommandFields f;
+    std::optional<Bytes> data; // write and read/modify/write (data then mask)
+    int status;                // of the reply; -1 when nothing comes back
+    Bytes returned;            // data of a read or read/modify/write reply
+    Bytes memory;              // at the command's address afterwards; empty: not checked
+    Bytes (*spoil)(Bytes) = Intact;
 };
 
-TEST_F(Target, TheReferenceCrcOfTheseTestsIsTheStandardOne)
-{
-    Bytes text{'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-    EXPECT_EQ(Crc(text), 0x20);
-    EXPECT_EQ(Crc(Bytes{1, 2, 3, 4, 5, 6, 7, 8}), 0xb0);
-}
+// Commands executed one after the other on one memory, each at its own address.
+// Unwritten bytes read as the low 8 bits of their address; 0x40 holds 11 22 and
+// 3:0x500 holds f0 0f 33 beforehand.
+const Case kCases[] = {
+    {"read unwritten", {.extended = 1, .address = 0x1fe, .length = 4}, {}, 0, {0xfe, 0xff, 0x00, 0x01}, {}},
+    {"read past 2^40", {.extended = 0xff, .address = 0xffffffff, .length = 2}, {}, 0, {0xff, 0x00}, {}},
+    {"write", {.instruction = kPlainWrite, .extended = 2, .address = 0x1000}, Bytes{0xde, 0xad, 0xbe, 0xef}, 0, {},
+     {0xde, 0xad, 0xbe, 0xef, 0x04}},
+    {"read across a page", {.extended = 2, .address = 0xfff, .length = 6}, {}, 0, {0xff, 0xde, 0xad, 0xbe, 0xef, 4}, {}},
+    {"write, no reply", {.instruction = kCommand | kWrite | kIncrement, .address = 0x300}, Bytes{3, 4}, -1, {}, {3, 4}},
+    {"single-address read", {.instruction = kReadSingle, .address = 0x40, .length = 3}, {}, 0, {0x11, 0x11, 0x11}, {}},
+    {"single-address write", {.instruction = kCommand | kWrite | kReply, .address = 0x80}, Bytes{7, 8, 9}, 0, {},
+     {9, 0x81}}, // the last byte stays
+    // (data AND mask) OR (old AND NOT mask), byte by byte; the reply holds the old bytes.
+    {"read/modify/write", {.instruction = kReadModifyWrite, .extended = 3, .address = 0x500},
+     Bytes{0xaa, 0x55, 0xcc, 0x0f, 0xff, 0x00}, 0, {0xf0, 0x0f, 0x33}, {0xfa, 0x55, 0x33, 0x03}},
+    {"rmw of nothing", {.instruction = kReadModifyWrite, .address = 0x600}, Bytes{}, 0, {}, {0x00}},
+    {"rmw length 3", {.instruction = kReadModifyWrite, .address = 0x700}, Bytes{1, 2, 3}, 11, {}, {0, 1, 2}},
+    {"verified, bad data CRC", {.instruction = kVerifiedWrite, .address = 0x900}, Bytes{9, 9}, 4, {}, {0, 1}, BadDataCrc},
+    // Without verification the data is in memory before its CRC arrives.
+    {"bad data CRC", {.instruction = kPlainWrite, .address = 0xa00}, Bytes{9, 9}, 4, {}, {9, 9}, BadDataCrc},
+    {"bad header CRC", {.instruction = kPlainWrite, .address = 0xc00}, Bytes{9}, -1, {}, {0x00}, BadHeaderCrc},
+    {"code 0110", {.instruction = kCommand | kVerify | kReply, .address = 0x10, .length = 1}, {}, 2, {}, {}},
+    {"code 0000, no reply", {.instruction = kCommand, .length = 1}, {}, -1, {}, {}},
+    {"verified, early EOP", {.instruction = kVerifiedWrite, .address = 0xd00}, Bytes{1, 2, 3}, 5, {}, {0, 1}, CutTwo},
+    {"verified, too much", {.instruction = kVerifiedWrite, .address = 0xd00}, Bytes{1, 2, 3}, 6, {}, {0, 1}, OneMore},
+    {"data cut short", {.instruction = kPlainWrite, .address = 0xe00}, Bytes{1, 2, 3}, 5, {}, {0, 1}, CutThree},
+    // Path bytes go before the command and reply path bytes come off the reply.
+    {"read with paths", {.path = {3, 7}, .reply_path = {5, 9}, .address = 0x20, .length = 2}, {}, 0, {0x20, 0x21}, {}},
+};
 
-TEST_F(Target, UnwrittenMemoryReadsAsItsAddress)
-{
-    CommandFields read{.extended = 0x01, .address = 0x000001fe, .length = 4};
-    EXPECT_EQ(Exchange(Header(read)), ReadReply(read, 0, {0xfe, 0xff, 0x00, 0x01}));
-    // The last byte of the 40-bit space is followed by the first.
-    CommandFields top{.extended = 0xff, .address = 0xffffffff, .length = 2};
-    EXPECT_EQ(Exchange(Header(top)), ReadReply(top, 0, {0xff, 0x00}));
-    EXPECT_EQ(Memory(0x00, 0x12345678, 3), (Bytes{0x78, 0x79, 0x7a}));
-}
-
-TEST_F(Target, WriteThenReadBack)
-{
-    CommandFields write{.instruction = kCommand | kWrite | kReply | kIncrement, .transaction = 0x0102,
-                        .extended = 0x02, .address = 0x00001000};
-    Bytes data{0xde, 0xad, 0xbe, 0xef, 0x42};
-    EXPECT_EQ(Exchange(WithData(write, data)), WriteReply(write, 0));
-    EXPECT_EQ(Memory(0x02, 0x1000, 6), (Bytes{0xde, 0xad, 0xbe, 0xef, 0x42, 0x05}));
-    EXPECT_EQ(Memory(0x00, 0x1000, 1), Bytes{0x00}); // other extended address untouched
-
-    CommandFields read{.transaction = 0xfffe, .extended = 0x02, .address = 0x00000fff, .length = 7};
-    EXPECT_EQ(Exchange(Header(read)), ReadReply(read, 0, {0xff, 0xde, 0xad, 0xbe, 0xef, 0x42, 0x05}));
-}
-
-TEST_F(Target, VerifiedWriteAndWriteWithoutReply)
-{
-    CommandFields verified{.instruction = kCommand | kWrite | kVerify | kReply | kIncrement, .address = 0x200};
-    EXPECT_EQ(Exchange(WithData(verified, {1, 2})), WriteReply(verified, 0));
-    CommandFields silent{.instruction = kCommand | kWrite | kIncrement, .address = 0x300};
-    EXPECT_EQ(Exchange(WithData(silent, {3, 4})), std::nullopt);
-    EXPECT_EQ(Memory(0, 0x200, 2), (Bytes{1, 2}));
-    EXPECT_EQ(Memory(0, 0x300, 2), (Bytes{3, 4}));
-}
-
-TEST_F(Target, SingleAddressReadsAndWrites)
+TEST_F(Adapter, TargetExecutesAndAnswersEachCommand)
 {
     vantor_sim::WriteTargetMemory(Address40(0, 0x40), Bytes{0x11, 0x22});
-    CommandFields read{.instruction = kReadSingle, .address = 0x40, .length = 3};
-    EXPECT_EQ(Exchange(Header(read)), ReadReply(read, 0, {0x11, 0x11, 0x11}));
-
-    CommandFields write{.instruction = kCommand | kWrite | kReply, .address = 0x80};
-    EXPECT_EQ(Exchange(WithData(write, {7, 8, 9})), WriteReply(write, 0));
-    EXPECT_EQ(Memory(0, 0x80, 3), (Bytes{9, 0x81, 0x82}));
-}
-
-TEST_F(Target, ReadModifyWrite)
-{
     vantor_sim::WriteTargetMemory(Address40(3, 0x500), Bytes{0xf0, 0x0f, 0x33});
-    CommandFields rmw{.instruction = kReadModifyWrite, .extended = 3, .address = 0x500};
-    // Data aa 55 33, mask 0f ff 00.
-    Bytes packet = WithData(rmw, {0xaa, 0x55, 0xcc, 0x0f, 0xff, 0x00});
-    EXPECT_EQ(Exchange(packet), ReadReply(rmw, 0, {0xf0, 0x0f, 0x33}));
-    // (data AND mask) OR (old AND NOT mask), byte by byte.
-    EXPECT_EQ(Memory(3, 0x500, 4), (Bytes{0xfa, 0x55, 0x33, 0x03}));
-
-    // Zero length: nothing read, nothing written.
-    CommandFields empty{.instruction = kReadModifyWrite, .address = 0x600};
-    EXPECT_EQ(Exchange(WithData(empty, {})), ReadReply(empty, 0, {}));
-}
-
-TEST_F(Target, ReadModifyWriteLengthError)
-{
-    CommandFields rmw{.instruction = kReadModifyWrite, .address = 0x700};
-    for (Bytes data : {Bytes{1, 2, 3}, Bytes(10, 0xff)}) {
-        EXPECT_EQ(Exchange(WithData(rmw, data)), ReadReply(rmw, 11, {})) << data.size();
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(c.name);
+        const Bytes command = c.spoil(c.data ? WithData(c.f, *c.data) : Header(c.f));
+        const auto status = static_cast<std::uint8_t>(c.status);
+        const Bytes reply = c.f.instruction & kWrite ? WriteReply(c.f, status) : ReadReply(c.f, status, c.returned);
+        EXPECT_EQ(Exchange(command), c.status >= 0 ? std::optional(reply) : std::nullopt);
+        EXPECT_EQ(vantor_sim::TakeSentPackets().at(0).packet.bytes, command); // sent as given
+        EXPECT_EQ(vantor_sim::ReadTargetMemory(Address40(c.f.extended, c.f.address), c.memory.size()), c.memory);
     }
-    EXPECT_EQ(Memory(0, 0x700, 5), (Bytes{0x00, 0x01, 0x02, 0x03, 0x04}));
 }
 
-TEST_F(Target, BadDataCrc)
-{
-    CommandFields verified{.instruction = kCommand | kWrite | kVerify | kReply | kIncrement, .address = 0x900};
-    Bytes packet = WithData(verified, {0x10, 0x20});
-    packet.back() ^= 0x01;
-    EXPECT_EQ(Exchange(packet), WriteReply(verified, 4));
-    EXPECT_EQ(Memory(0, 0x900, 2), (Bytes{0x00, 0x01}));
-
-    // Without verification the data was already in memory when the CRC failed.
-    CommandFields plain{.instruction = kCommand | kWrite | kReply | kIncrement, .address = 0xa00};
-    packet = WithData(plain, {0x10, 0x20});
-    packet.back() ^= 0x80;
-    EXPECT_EQ(Exchange(packet), WriteReply(plain, 4));
-    EXPECT_EQ(Memory(0, 0xa00, 2), (Bytes{0x10, 0x20}));
-
-    CommandFields rmw{.instruction = kReadModifyWrite, .address = 0xb00};
-    packet = WithData(rmw, {0x10, 0xff});
-    packet.back() ^= 0x01;
-    EXPECT_EQ(Exchange(packet), ReadReply(rmw, 4, {}));
-    EXPECT_EQ(Memory(0, 0xb00, 1), Bytes{0x00});
-}
-
-TEST_F(Target, BadHeaderCrcGetsNoReplyAndChangesNothing)
-{
-    CommandFields write{.instruction = kCommand | kWrite | kReply | kIncrement, .address = 0xc00};
-    Bytes packet = WithData(write, {0x55});
-    packet[15] ^= 0x04; // the header CRC
-    EXPECT_EQ(Exchange(packet), std::nullopt);
-    EXPECT_EQ(Memory(0, 0xc00, 1), Bytes{0x00});
-    CommandFields read{.length = 4};
-    packet = Header(read);
-    packet[8] ^= 0x01; // a field under the header CRC
-    EXPECT_EQ(Exchange(packet), std::nullopt);
-    // Discarded, not looped back.
-    EXPECT_EQ(vantor_sim::GetDeviceState(0).queued_packets, 0u);
-}
-
-TEST_F(Target, KeyChecked)
+TEST_F(Adapter, KeyCheckedOnlyWhenOneIsSet)
 {
     Start("key=20");
-    CommandFields read{.key = 0x21, .address = 0x10, .length = 2};
+    const CommandFields read{.key = 0x21, .address = 0x10, .length = 2}, right{.key = 0x20, .length = 1};
+    const CommandFields write{.instruction = kPlainWrite, .address = 0x10}, rmw{.instruction = kReadModifyWrite, .key = 2};
+    const CommandFields code_0110{.instruction = kCommand | kVerify | kReply, .length = 1}; // the code is judged first
+    EXPECT_EQ(Exchange(Header(code_0110)), ReadReply(code_0110, 2, {}));
     EXPECT_EQ(Exchange(Header(read)), ReadReply(read, 3, {}));
-    CommandFields write{.instruction = kCommand | kWrite | kReply | kIncrement, .key = 0x00, .address = 0x10};
     EXPECT_EQ(Exchange(WithData(write, {0xee})), WriteReply(write, 3));
-    CommandFields rmw{.instruction = kReadModifyWrite, .key = 0x02, .address = 0x10};
     EXPECT_EQ(Exchange(WithData(rmw, {0xee, 0xff})), ReadReply(rmw, 3, {}));
-    EXPECT_EQ(Memory(0, 0x10, 1), Bytes{0x10});
-    read.key = 0x20;
-    EXPECT_EQ(Exchange(Header(read)), ReadReply(read, 0, {0x10, 0x11}));
-    // Without key= any key is accepted.
+    EXPECT_TRUE(vantor_sim::ReadTargetMemory(0, 1) == Bytes{0} && vantor_sim::ReadTargetMemory(0x10, 1) == Bytes{0x10});
+    EXPECT_EQ(Exchange(Header(right)), ReadReply(right, 0, {0x00}));
     Start("");
-    read.key = 0x99;
     EXPECT_EQ(Exchange(Header(read)), ReadReply(read, 0, {0x10, 0x11}));
 }
 
-TEST_F(Target, InvalidCommandCodes)
-{
-    // 0110: verify and reply without write, answered with status 2.
-    CommandFields odd{.instruction = kCommand | kVerify | kReply, .address = 0x10, .length = 1};
-    EXPECT_EQ(Exchange(Header(odd)), ReadReply(odd, 2, {}));
-    // 0000 and 0001 request no reply.
-    CommandFields quiet{.instruction = kCommand, .length = 1};
-    EXPECT_EQ(Exchange(Header(quiet)), std::nullopt);
-    quiet.instruction = kCommand | kIncrement;
-    EXPECT_EQ(Exchange(Header(quiet)), std::nullopt);
-    EXPECT_EQ(vantor_sim::GetDeviceState(0).queued_packets, 0u);
-}
-
-TEST_F(Target, EarlyEopAndTooMuchData)
-{
-    CommandFields verified{.instruction = kCommand | kWrite | kVerify | kReply | kIncrement, .address = 0xd00};
-    Bytes packet = WithData(verified, {1, 2, 3, 4});
-    packet.resize(packet.size() - 2); // data CRC and last byte missing
-    EXPECT_EQ(Exchange(packet), WriteReply(verified, 5));
-    packet = WithData(verified, {1, 2, 3, 4});
-    packet.push_back(0x00);
-    EXPECT_EQ(Exchange(packet), WriteReply(verified, 6));
-    EXPECT_EQ(Memory(0, 0xd00, 2), (Bytes{0x00, 0x01}));
-
-    CommandFields plain{.instruction = kCommand | kWrite | kReply | kIncrement, .address = 0xe00};
-    packet = WithData(plain, {1, 2, 3, 4});
-    packet.resize(packet.size() - 3);
-    EXPECT_EQ(Exchange(packet), WriteReply(plain, 5));
-    EXPECT_EQ(Memory(0, 0xe00, 2), (Bytes{0x00, 0x01})); // not all of it arrived: nothing written
-}
-
-TEST_F(Target, EepEndedCommands)
+TEST_F(Adapter, EepEndedCommandsAnswerStatus7)
 {
     ASSERT_NE(Vantor_EnableSendEEPs(device_, 1), 0);
-    CommandFields verified{.instruction = kCommand | kWrite | kVerify | kReply | kIncrement, .address = 0xf00};
-    EXPECT_EQ(Exchange(WithData(verified, {9, 9})), WriteReply(verified, 7));
-    EXPECT_EQ(Memory(0, 0xf00, 1), Bytes{0x00});
-    CommandFields read{.address = 0xf00, .length = 1};
+    const CommandFields write{.instruction = kVerifiedWrite, .address = 0xf00}, read{.address = 0xf00, .length = 1};
+    EXPECT_EQ(Exchange(WithData(write, {9, 9})), WriteReply(write, 7));
+    EXPECT_EQ(vantor_sim::ReadTargetMemory(0xf00, 1), Bytes{0x00});
     EXPECT_EQ(Exchange(Header(read)), ReadReply(read, 7, {}));
 }
 
-TEST_F(Target, PathBytesTakenOffBothWays)
+// A packet that is no command for the target comes back as it was sent, as
+// far_end allows; a command is answered as far_end allows.
+TEST_F(Adapter, FarEndChoosesWhatAnswers)
 {
-    // Two path bytes in front of the command; reply path 05 09 behind two padding bytes.
-    CommandFields read{.path = {0x03, 0x07}, .instruction = kReadIncrementing | 0x01,
-                       .reply_field = {0x00, 0x00, 0x05, 0x09}, .address = 0x20, .length = 2};
-    Bytes command = Header(read);
-    EXPECT_EQ(Exchange(command), ReadReply(read, 0, {0x20, 0x21}));
-    auto sent = vantor_sim::TakeSentPackets();
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].packet.bytes, command); // sent as given, path included
-
-    // Reply path of eight bytes, all of them path.
-    CommandFields write{.instruction = kCommand | kWrite | kReply | kIncrement | 0x02,
-                        .reply_field = {1, 2, 3, 4, 5, 6, 7, 8}, .address = 0x30};
-    EXPECT_EQ(Exchange(WithData(write, {0xaa})), WriteReply(write, 0));
+    const CommandFields to_30{.target = 0x30, .address = 0x20, .length = 2};
+    const Bytes command = Header(to_30), to_fe = Header({.address = 0x20, .length = 2});
+    const Bytes not_commands[] = {Flip(command, 1, 0x03), Flip(command, 2, kCommand), to_fe, {0x20, 0x01, 0x48}};
+    const struct {
+        const char *settings;
+        bool target, loopback;
+    } cases[] = {{"target=30", true, true},
+                 {"target=30;far_end=target", true, false},
+                 {"target=30;far_end=loopback", false, true},
+                 {"target=30;far_end=silent", false, false}};
+    for (const auto &c : cases) {
+        Start(c.settings);
+        const Bytes reply = ReadReply(to_30, 0, {0x20, 0x21});
+        EXPECT_EQ(Exchange(command), c.target ? reply : c.loopback ? std::optional(command) : std::nullopt) << c.settings;
+        for (const Bytes &packet : not_commands)
+            EXPECT_EQ(Exchange(packet), c.loopback ? std::optional(packet) : std::nullopt) << c.settings;
+    }
 }
-
-TEST_F(Target, OnlyCommandsForTheTargetReachIt)
-{
-    Start("target=30");
-    CommandFields to_fe{.address = 0x20, .length = 2};
-    Bytes packet = Header(to_fe);
-    EXPECT_EQ(Exchange(packet), packet); // looped back unchanged
-    CommandFields to_30{.target = 0x30, .address = 0x20, .length = 2};
-    EXPECT_EQ(Exchange(Header(to_30)), ReadReply(to_30, 0, {0x20, 0x21}));
-    // Wrong protocol identifier, or a reply rather than a command: not for the target.
-    packet = Header(to_30);
-    packet[1] = 0x02;
-    EXPECT_EQ(Exchange(packet), packet);
-    packet = Header(to_30);
-    packet[2] &= static_cast<std::uint8_t>(~kCommand);
-    EXPECT_EQ(Exchange(packet), packet);
-}
-
-TEST_F(Target, FarEndSettings)
-{
-    CommandFields read{.address = 0x20, .length = 1};
-    Bytes command = Header(read);
-    Start("far_end=loopback");
-    EXPECT_EQ(Exchange(command), command);
-    Start("far_end=target");
-    EXPECT_EQ(Exchange(command), ReadReply(read, 0, {0x20}));
-    Start("far_end=silent");
-    EXPECT_EQ(Exchange(command), std::nullopt);
-}
-
-TEST_F(Target, ResetRestoresMemory)
-{
-    vantor_sim::WriteTargetMemory(Address40(0, 0x10), Bytes{0xaa});
-    Start("");
-    EXPECT_EQ(Memory(0, 0x10, 1), Bytes{0x10});
-}
-
 
 } // namespace

@@ -1,0 +1,102 @@
+#include "common/expansion_limit.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
+
+std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) { return a > kUnlimited - b ? kUnlimited : a + b; }
+
+std::uint64_t SaturatingMultiply(std::uint64_t a, std::uint64_t b)
+{
+    if (a != 0 && b > kUnlimited / a) {
+        return kUnlimited;
+    }
+    return a * b;
+}
+
+// MemAvailable of the kernel: free memory plus what can be reclaimed.
+std::uint64_t AvailableMemory()
+{
+    std::uint64_t available = kUnlimited;
+    if (std::FILE *meminfo = std::fopen("/proc/meminfo", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, meminfo) != nullptr) {
+            unsigned long long kilobytes = 0;
+            if (std::sscanf(line, "MemAvailable: %llu kB", &kilobytes) == 1) {
+                available = SaturatingMultiply(kilobytes, 1024);
+                break;
+            }
+        }
+        std::fclose(meminfo);
+    }
+    if (available == kUnlimited) {
+        const long pages = sysconf(_SC_PHYS_PAGES);
+        const long page_size = sysconf(_SC_PAGE_SIZE);
+        if (pages > 0 && page_size > 0) {
+            available = SaturatingMultiply(static_cast<std::uint64_t>(pages), static_cast<std::uint64_t>(page_size));
+        }
+    }
+    return available;
+}
+
+std::uint64_t ProcessLimit(int resource)
+{
+    rlimit limit{};
+    if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return kUnlimited;
+    }
+    return limit.rlim_cur;
+}
+
+} // namespace
+
+std::uint64_t ExpansionMemoryLimit()
+{
+    const std::uint64_t memory = std::min({AvailableMemory(), ProcessLimit(RLIMIT_AS), ProcessLimit(RLIMIT_DATA)});
+    return memory / 2;
+}
+
+void ExpansionSizer::AddCommand(std::uint64_t bytes, const void *) { Finish(bytes); }
+
+void ExpansionSizer::AddLoop(std::uint64_t bytes, std::uint64_t number_to_repeat, std::uint64_t times_to_repeat,
+                             const void *tag)
+{
+    if (number_to_repeat == 0) {
+        Finish(bytes);
+        return;
+    }
+    const bool dropped = times_to_repeat == 0 || (!open_.empty() && open_.back().dropped);
+    open_.push_back(OpenLoop{tag, number_to_repeat, times_to_repeat, bytes, 0, dropped});
+}
+
+// A command or a whole loop is complete: it counts towards the body it stands
+// in, and every loop whose body it completes is complete in turn.
+void ExpansionSizer::Finish(std::uint64_t bytes)
+{
+    // Each repetition also takes the slot that holds it.
+    constexpr std::uint64_t kRepetitionSlot = sizeof(void *);
+    while (!open_.empty()) {
+        OpenLoop &loop = open_.back();
+        loop.body_bytes = SaturatingAdd(loop.body_bytes, bytes);
+        if (--loop.remaining > 0) {
+            return;
+        }
+        const OpenLoop finished = loop;
+        open_.pop_back();
+        const std::uint64_t repetitions =
+            SaturatingMultiply(SaturatingAdd(finished.body_bytes, kRepetitionSlot), finished.times);
+        bytes = SaturatingAdd(finished.own_bytes, repetitions);
+        const bool over = bytes > limit_ || SaturatingAdd(total_, bytes) > limit_;
+        if (over && !finished.dropped && oversized_ == nullptr) {
+            oversized_ = finished.tag;
+        }
+    }
+    total_ = SaturatingAdd(total_, bytes);
+}
