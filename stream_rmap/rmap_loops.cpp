@@ -85,6 +85,11 @@ bool ReserveChildren(RmapCommand &loop)
 // repetition, and the others are copies of it.
 bool CutAndCopy(RmapCommand &loop, RmapCommand *last)
 {
+    // Reserved only now that the body is known to be whole, so that a short
+    // list is reported as such whatever its repetition count.
+    if (!ReserveChildren(loop)) {
+        return false;
+    }
     loop.children.push_back(std::move(loop.next));
     loop.next = std::move(last->next);
     for (std::uint32_t i = 1; i < loop.times_to_repeat; ++i) {
@@ -109,16 +114,8 @@ bool ExpandLoop(RmapCommand &outermost)
         RmapCommand *last;       // the last one counted; the loop itself at first
     };
     std::vector<Frame> stack;
-    auto begin = [&stack](RmapCommand &loop) {
-        if (!ReserveChildren(loop)) {
-            return false;
-        }
-        stack.push_back(Frame{&loop, loop.number_to_repeat, &loop});
-        return true;
-    };
-    if (!begin(outermost)) {
-        return false;
-    }
+    auto begin = [&stack](RmapCommand &loop) { stack.push_back(Frame{&loop, loop.number_to_repeat, &loop}); };
+    begin(outermost);
     while (!stack.empty()) {
         Frame &frame = stack.back();
         if (frame.remaining == 0) {
@@ -140,9 +137,7 @@ bool ExpandLoop(RmapCommand &outermost)
             return false;
         }
         if (HasBody(*command) && command->times_to_repeat != 0) {
-            if (!begin(*command)) {
-                return false;
-            }
+            begin(*command);
             continue;
         }
         if (HasBody(*command) && !DropBody(*command)) {

@@ -403,6 +403,8 @@ TEST(Hostile, RmapLists)
              "Not enough commands present for loop command 1\n"},
             {kWrite + write + loop + "FFFFFFFF; NumberToRepeat: 1;\n\nw;\n",
              "Could not allocate memory for children of loop command 1\n"},
+            {kWrite + write + loop + "FFFFFFFF; NumberToRepeat: 2;\n\nw;\n",
+             "Not enough commands present for loop command 1\n"},
             {kWrite + write + loop + "n65536; NumberToRepeat: 1;\n\nl;\n\nw;\n",
              "Could not allocate memory for children of loop command 1\n"},
             // A million commands; loops nested 100,000 deep with nothing to repeat.
