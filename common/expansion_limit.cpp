@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -21,29 +20,16 @@ std::uint64_t SaturatingMultiply(std::uint64_t a, std::uint64_t b)
     return a * b;
 }
 
-// MemAvailable of the kernel: free memory plus what can be reclaimed.
-std::uint64_t AvailableMemory()
+// The machine's memory.  What is free at the moment would make the same list
+// run or be refused depending on what else the machine is doing.
+std::uint64_t PhysicalMemory()
 {
-    std::uint64_t available = kUnlimited;
-    if (std::FILE *meminfo = std::fopen("/proc/meminfo", "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, meminfo) != nullptr) {
-            unsigned long long kilobytes = 0;
-            if (std::sscanf(line, "MemAvailable: %llu kB", &kilobytes) == 1) {
-                available = SaturatingMultiply(kilobytes, 1024);
-                break;
-            }
-        }
-        std::fclose(meminfo);
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page_size <= 0) {
+        return kUnlimited;
     }
-    if (available == kUnlimited) {
-        const long pages = sysconf(_SC_PHYS_PAGES);
-        const long page_size = sysconf(_SC_PAGE_SIZE);
-        if (pages > 0 && page_size > 0) {
-            available = SaturatingMultiply(static_cast<std::uint64_t>(pages), static_cast<std::uint64_t>(page_size));
-        }
-    }
-    return available;
+    return SaturatingMultiply(static_cast<std::uint64_t>(pages), static_cast<std::uint64_t>(page_size));
 }
 
 std::uint64_t ProcessLimit(int resource)
@@ -59,7 +45,7 @@ std::uint64_t ProcessLimit(int resource)
 
 std::uint64_t ExpansionMemoryLimit()
 {
-    const std::uint64_t memory = std::min({AvailableMemory(), ProcessLimit(RLIMIT_AS), ProcessLimit(RLIMIT_DATA)});
+    const std::uint64_t memory = std::min({PhysicalMemory(), ProcessLimit(RLIMIT_AS), ProcessLimit(RLIMIT_DATA)});
     return memory / 2;
 }
 

@@ -19,8 +19,8 @@
 #include <cstdint>
 #include <vector>
 
-// Bytes the expanded lists of one run may take: half of the memory the
-// system has available, and within the process's own memory limits.
+// Bytes the expanded lists of one run may take: half of the machine's
+// memory, and within the process's own memory limits.
 std::uint64_t ExpansionMemoryLimit();
 
 class ExpansionSizer {
