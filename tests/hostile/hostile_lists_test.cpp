@@ -268,6 +268,9 @@ TEST(Hostile, Preprocessing)
             // the next directive and joins what follows, so the first alias
             // finally sees the whole word of 100,000 b and a c.
             {"#ALIAS " + Chars(100000, 'b') + "c=x;ab" + Repeat("#ALIAS A=y;ab", 99999) + "c", "=> x"},
+            {"#" + Chars(100000, 'D') + " x;",
+             "Error reading directive, expected space or semi-colon before maximum directive length reached: " +
+                 Chars(100, 'D') + "\n"},
             {"#INCLUDELIST .;", kCannotOpen + ".\n"},
             {"#INCLUDELIST " + Chars(100000, 'n') + ";", kCannotOpen + Chars(100000, 'n') + "\n"},
             // Nobody writes to the FIFO, so it reads as empty instead of blocking.
@@ -333,6 +336,7 @@ TEST(Hostile, SpaceWireLists)
             // more are negative, so refused, and 2^32 is 0.
             {"L n:1 t:n2147483648; S d:1;", "Error in times to repeat specified in loop command 0.\n"},
             {"R l:n4294967296;", "Error in packet length specified in receive command 0.\n"},
+            {"S n:n4294967296 d:1;", "Error in number of packets specified in send command 0.\n"},
             {"R l:n4294967304; R l:n18446744073709551624;", "R0l8 R1l8"},
             // There is no sign: "-1" names a file "1", which does not exist.
             {"S n:-1 d:1;", "Error in number of packets specified in send command 0.\n"},
