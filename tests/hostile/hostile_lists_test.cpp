@@ -268,6 +268,9 @@ TEST(Hostile, Preprocessing)
             // the next directive and joins what follows, so the first alias
             // finally sees the whole word of 100,000 b and a c.
             {"#ALIAS " + Chars(100000, 'b') + "c=x;ab" + Repeat("#ALIAS A=y;ab", 99999) + "c", "=> x"},
+            {"#" + Chars(100000, 'D') + " x;",
+             "Error reading directive, expected space or semi-colon before maximum directive length reached: " +
+                 Chars(100, 'D') + "\n"},
             {"#INCLUDELIST .;", kCannotOpen + ".\n"},
             {"#INCLUDELIST " + Chars(100000, 'n') + ";", kCannotOpen + Chars(100000, 'n') + "\n"},
             // Nobody writes to the FIFO, so it reads as empty instead of blocking.
@@ -333,6 +336,7 @@ TEST(Hostile, SpaceWireLists)
             // more are negative, so refused, and 2^32 is 0.
             {"L n:1 t:n2147483648; S d:1;", "Error in times to repeat specified in loop command 0.\n"},
             {"R l:n4294967296;", "Error in packet length specified in receive command 0.\n"},
+            {"S n:n4294967296 d:1;", "Error in number of packets specified in send command 0.\n"},
             {"R l:n4294967304; R l:n18446744073709551624;", "R0l8 R1l8"},
             // There is no sign: "-1" names a file "1", which does not exist.
             {"S n:-1 d:1;", "Error in number of packets specified in send command 0.\n"},
@@ -386,17 +390,18 @@ TEST(Hostile, RmapLists)
             {DoublingAliases("B", 20) + kWrite + "Data: B20;\n", "w0 k0 t1 a1000 l1048576 d1048576*01"},
             // A file larger than a data value can hold is refused unread.
             {kWrite + "Data: -big;\n", "Error reading write command 0.\n"},
-            // Numbers wrap modulo 2^32 and are cut to their field.
-            {kWrite + write + " TransactionIdentifier: n18446744073709551621; Address: 80000000;\n\n"
+            // Numbers wrap modulo 2^32 and are cut to their field: the
+            // transaction 2^64 + 10005h is 10005h, so 5.
+            {kWrite + write + " TransactionIdentifier: n18446744073709617157; Address: 80000000;\n\n"
                               "r;\nDataLength: 100000000;\n\nr;\nDataLength: FFFFFFFF;\n",
              "w0 k0 t5 a80000000 l1 d01 r1 k0 t5 a80000000 l0 r2 k0 t5 a80000000 l4294967295"},
             {kWrite + write + " DestinationKey: -1;\n", "Error reading write command 0.\n"},
-            // Loop counts of 2^32 are 0: the first loop drops its body, the
-            // second repeats nothing.  Counts of all ones, and products,
-            // refused.
-            {kWrite + write + loop + "100000000; NumberToRepeat: 1;\n\nw;" + loop +
+            // Loop counts of 2^32 are 0: the first loop drops its body, a
+            // loop with its own body, the second repeats nothing.  Counts of
+            // all ones, and products, refused.
+            {kWrite + write + loop + "100000000; NumberToRepeat: 1;\n\nl;\nTimesToRepeat: 2;\n\nw;" + loop +
                  "3; NumberToRepeat: 100000000;\n\nw;\n",
-             "w0" + kWritten + " w4" + kWritten},
+             "w0" + kWritten + " w5" + kWritten},
             {kWrite + write + loop + "2; NumberToRepeat: FFFFFFFF;\n\nw;\n",
              "Not enough commands present for loop command 1\n"},
             {kWrite + write + loop + "0; NumberToRepeat: FFFFFFFF;\n\nw;\n",
