@@ -119,6 +119,20 @@ bool ReplicatePacket(SpaceWireCommand &command)
     return true;
 }
 
+// A count or length property: a single value of at least minimum, or the
+// property's message naming the command.
+bool ReadCount(std::string_view text, std::size_t &cursor, std::int32_t minimum, const char *message,
+               std::int32_t number, std::int32_t &field)
+{
+    const std::optional<std::int32_t> value = ReadSingleValue(text, cursor);
+    if (!value || *value < minimum) {
+        std::printf(message, number);
+        return false;
+    }
+    field = *value;
+    return true;
+}
+
 } // namespace
 
 SpaceWireCommandList CS_ReadSendCommand(std::string_view text, std::size_t &cursor, std::int32_t number)
@@ -134,12 +148,9 @@ SpaceWireCommandList CS_ReadSendCommand(std::string_view text, std::size_t &curs
             ++cursor;
         } else if (IsPropertyAt(text, cursor, 'n')) {
             cursor += 2;
-            const std::optional<std::int32_t> count = ReadSingleValue(text, cursor);
-            if (!count || *count < 1) {
-                std::printf("Error in number of packets specified in send command %d.\n", number);
+            if (!ReadCount(text, cursor, 1, "Error in number of packets specified in send command %d.\n", number, command->packet_count)) {
                 return nullptr;
             }
-            command->packet_count = *count;
         } else if (IsPropertyAt(text, cursor, 'e')) {
             cursor += 2;
             if (!ReadEndMarker(text, cursor, command->end_with_eep)) {
@@ -196,20 +207,14 @@ SpaceWireCommandList CS_ReadReceiveCommand(std::string_view text, std::size_t &c
             ++cursor;
         } else if (IsPropertyAt(text, cursor, 'n')) {
             cursor += 2;
-            const std::optional<std::int32_t> count = ReadSingleValue(text, cursor);
-            if (!count || *count < 1) {
-                std::printf("Error in number of packets specified in receive command %d.\n", number);
+            if (!ReadCount(text, cursor, 1, "Error in number of packets specified in receive command %d.\n", number, command->packet_count)) {
                 return nullptr;
             }
-            command->packet_count = *count;
         } else if (IsPropertyAt(text, cursor, 'l')) {
             cursor += 2;
-            const std::optional<std::int32_t> length = ReadSingleValue(text, cursor);
-            if (!length || *length < 1) {
-                std::printf("Error in packet length specified in receive command %d.\n", number);
+            if (!ReadCount(text, cursor, 1, "Error in packet length specified in receive command %d.\n", number, command->packet_length)) {
                 return nullptr;
             }
-            command->packet_length = *length;
         } else if (IsPropertyAt(text, cursor, 'f')) {
             cursor += 2;
             const std::optional<std::string_view> name = ReadFileName(text, cursor);
@@ -255,20 +260,14 @@ SpaceWireCommandList CS_ReadLoopCommand(std::string_view text, std::size_t &curs
             ++cursor;
         } else if (IsPropertyAt(text, cursor, 'n')) {
             cursor += 2;
-            const std::optional<std::int32_t> count = ReadSingleValue(text, cursor);
-            if (!count || *count < 0) {
-                std::printf("Error in number to repeat specified in loop command %d.\n", number);
+            if (!ReadCount(text, cursor, 0, "Error in number to repeat specified in loop command %d.\n", number, command->number_to_repeat)) {
                 return nullptr;
             }
-            command->number_to_repeat = *count;
         } else if (IsPropertyAt(text, cursor, 't')) {
             cursor += 2;
-            const std::optional<std::int32_t> times = ReadSingleValue(text, cursor);
-            if (!times || *times < 0) {
-                std::printf("Error in times to repeat specified in loop command %d.\n", number);
+            if (!ReadCount(text, cursor, 0, "Error in times to repeat specified in loop command %d.\n", number, command->times_to_repeat)) {
                 return nullptr;
             }
-            command->times_to_repeat = *times;
         } else {
             std::printf("Unexpected property type in loop command %d.\n", number);
             return nullptr;
