@@ -3,10 +3,15 @@
 
 namespace vantor_sim {
 
-bool ApplySettings(std::string_view text) { return ResetState(text); }
+bool ApplySettings(std::string_view text)
+{
+    auto lock = LockState();
+    return ResetState(text);
+}
 
 bool InjectPacket(int device_number, std::span<const std::uint8_t> bytes, int eop)
 {
+    auto lock = LockState();
     SimState &state = State();
     if (device_number < 0 || device_number >= kDeviceSlots) {
         return false;
@@ -17,6 +22,7 @@ bool InjectPacket(int device_number, std::span<const std::uint8_t> bytes, int eo
 
 std::vector<SentPacket> TakeSentPackets()
 {
+    auto lock = LockState();
     SimState &state = State();
     std::vector<SentPacket> sent(std::make_move_iterator(state.sent.begin()),
                                  std::make_move_iterator(state.sent.end()));
@@ -26,18 +32,21 @@ std::vector<SentPacket> TakeSentPackets()
 
 std::vector<std::uint8_t> ReadTargetMemory(std::uint64_t address, std::size_t count)
 {
+    auto lock = LockState();
     std::vector<std::uint8_t> bytes(count);
-    State().memory.ReadBlock(address, bytes);
+    State().far_end.memory.ReadBlock(address, bytes);
     return bytes;
 }
 
 void WriteTargetMemory(std::uint64_t address, std::span<const std::uint8_t> bytes)
 {
-    State().memory.WriteBlock(address, bytes);
+    auto lock = LockState();
+    State().far_end.memory.WriteBlock(address, bytes);
 }
 
 DeviceState GetDeviceState(int device_number)
 {
+    auto lock = LockState();
     if (device_number < 0 || device_number >= kDeviceSlots) {
         return {};
     }
@@ -54,6 +63,10 @@ DeviceState GetDeviceState(int device_number)
     return result;
 }
 
-std::size_t LiveTransferCount() { return State().transfers.size(); }
+std::size_t LiveTransferCount()
+{
+    auto lock = LockState();
+    return State().transfers.size();
+}
 
 } // namespace vantor_sim

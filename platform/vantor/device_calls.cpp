@@ -1,7 +1,7 @@
 // Discovery, opening and the per-device modes.
 #include <cmath>
 
-#include "sim_state.h"
+#include "link_backend.h"
 
 using namespace vantor_sim;
 
@@ -9,6 +9,7 @@ namespace {
 
 unsigned char SetFlag(DeviceHandle handle, bool Device::*flag, bool value)
 {
+    auto lock = LockState();
     Device *device = FindDevice(State(), handle);
     if (device == nullptr) {
         return 0;
@@ -19,6 +20,7 @@ unsigned char SetFlag(DeviceHandle handle, bool Device::*flag, bool value)
 
 unsigned char SetMode(DeviceHandle handle, std::optional<bool> Device::*mode, bool value)
 {
+    auto lock = LockState();
     Device *device = FindDevice(State(), handle);
     if (device == nullptr) {
         return 0;
@@ -31,10 +33,15 @@ unsigned char SetMode(DeviceHandle handle, std::optional<bool> Device::*mode, bo
 
 extern "C" {
 
-double Vantor_GetDriverVersion(void) { return State().settings.version; }
+double Vantor_GetDriverVersion(void)
+{
+    auto lock = LockState();
+    return State().settings.version;
+}
 
 unsigned char Vantor_CountDevices(void)
 {
+    auto lock = LockState();
     unsigned char count = 0;
     for (const Device &device : State().devices) {
         count = static_cast<unsigned char>(count + (device.attached ? 1 : 0));
@@ -44,6 +51,7 @@ unsigned char Vantor_CountDevices(void)
 
 unsigned int Vantor_ListDevices(void)
 {
+    auto lock = LockState();
     unsigned int mask = 0;
     for (const Device &device : State().devices) {
         if (device.attached) {
@@ -55,6 +63,7 @@ unsigned int Vantor_ListDevices(void)
 
 DeviceType Vantor_GetUnopenedDeviceType(int device_number)
 {
+    auto lock = LockState();
     SimState &state = State();
     if (device_number < 0 || device_number >= kDeviceSlots || !state.devices[device_number].attached) {
         return -1;
@@ -64,6 +73,7 @@ DeviceType Vantor_GetUnopenedDeviceType(int device_number)
 
 unsigned char Vantor_Open(DeviceHandle *handle, int device_number)
 {
+    auto lock = LockState();
     SimState &state = State();
     if (handle == nullptr) {
         return 0;
@@ -73,7 +83,11 @@ unsigned char Vantor_Open(DeviceHandle *handle, int device_number)
         (state.settings.unopenable_mask & (1u << device_number)) != 0) {
         return 0;
     }
-    state.devices[device_number].open = true;
+    Device &device = state.devices[device_number];
+    if (!device.backend->open(state, device)) {
+        return 0;
+    }
+    device.open = true;
     *handle = HandleOf(state, device_number);
     return 1;
 }
@@ -90,6 +104,7 @@ unsigned char Vantor_EnableNetworkMode(DeviceHandle device, unsigned char enable
 
 unsigned char Vantor_SetTimeout(DeviceHandle handle, double seconds)
 {
+    auto lock = LockState();
     Device *device = FindDevice(State(), handle);
     if (device == nullptr || !std::isfinite(seconds) || seconds <= 0.0) {
         return 0;

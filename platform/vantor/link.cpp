@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "reply_faults.h"
-#include "rmap_target.h"
 #include "trace.h"
 
 namespace vantor_sim {
@@ -40,40 +38,16 @@ void DeliverToOldest(SimState &state, Device &device, const Packet &packet)
     Deliver(device, key, state.transfers.at(key), packet);
 }
 
-// Path address bytes in front of a packet, as routers would take them off.
-std::span<const std::uint8_t> WithoutPath(std::span<const std::uint8_t> bytes)
-{
-    std::size_t path = 0;
-    while (path < bytes.size() && bytes[path] < 32) {
-        ++path;
-    }
-    return bytes.subspan(path);
-}
+} // namespace
 
-// Every target reply comes back to the adapter through here: the routers on
-// the way take its reply path off, and a faulty far end spoils every n-th.
-void ReturnReply(SimState &state, Device &device, TargetReply reply)
-{
-    reply.bytes.erase(reply.bytes.begin(), reply.bytes.begin() + static_cast<std::ptrdiff_t>(reply.path_length));
-    ++state.replies_sent;
-    if (!IsFaultyReply(state.settings, state.replies_sent)) {
-        Arrive(state, device, Packet{std::move(reply.bytes), VANTOR_EOP_EOP});
-        return;
-    }
-    for (Packet &packet : ApplyReplyFault(state.settings.reply_fault, std::move(reply.bytes), reply.has_data_field)) {
-        Arrive(state, device, std::move(packet));
-    }
-}
-
-void LogSent(SimState &state, const Device &device, const Packet &packet)
+void RecordSent(SimState &state, const Device &device, const Packet &packet)
 {
     if (state.sent.size() == kSentLogLimit) {
         state.sent.pop_front();
     }
     state.sent.push_back(SentPacket{device.number, packet});
+    TracePacket(state.trace.get(), '>', packet);
 }
-
-} // namespace
 
 void Unpend(Device &device, std::uint64_t key)
 {
@@ -85,20 +59,26 @@ void Unpend(Device &device, std::uint64_t key)
 
 void ExpireReads(SimState &state, Device &device)
 {
+    // Reads with a deadline are kept in the order they started, so with the
+    // device's one time-out the first unexpired one ends the search; reads
+    // that finished meanwhile are passed over here.
     std::optional<Clock::time_point> now;
-    for (auto key = device.pending_reads.begin(); key != device.pending_reads.end();) {
-        Transfer &read = state.transfers.at(*key);
-        if (read.deadline) {
-            if (!now) {
-                now = Clock::now();
-            }
-            if (*now >= *read.deadline) {
-                read.status = VANTOR_TRANSFER_ERROR_TIMEOUT;
-                key = device.pending_reads.erase(key);
-                continue;
-            }
+    while (!device.timed_reads.empty()) {
+        const std::uint64_t key = device.timed_reads.front();
+        auto found = state.transfers.find(key);
+        if (found == state.transfers.end() || found->second.status != VANTOR_TRANSFER_STARTED) {
+            device.timed_reads.pop_front();
+            continue;
         }
-        ++key;
+        if (!now) {
+            now = Clock::now();
+        }
+        if (*now < *found->second.deadline) {
+            return;
+        }
+        found->second.status = VANTOR_TRANSFER_ERROR_TIMEOUT;
+        Unpend(device, key);
+        device.timed_reads.pop_front();
     }
 }
 
@@ -116,7 +96,7 @@ bool Arrive(SimState &state, Device &device, Packet packet)
     if (!device.open || !device.registered) {
         return false;
     }
-    TracePacket(state, '<', packet);
+    TracePacket(state.trace.get(), '<', packet);
     ExpireReads(state, device);
     if (device.pending_reads.empty()) {
         device.waiting.push_back(std::move(packet));
@@ -124,24 +104,6 @@ bool Arrive(SimState &state, Device &device, Packet packet)
         DeliverToOldest(state, device, packet);
     }
     return true;
-}
-
-void Transmit(SimState &state, Device &device, Packet packet)
-{
-    LogSent(state, device, packet);
-    TracePacket(state, '>', packet);
-    FarEnd far_end = state.settings.far_end;
-    std::span<const std::uint8_t> at_target = WithoutPath(packet.bytes);
-    if ((far_end == FarEnd::Both || far_end == FarEnd::Target) &&
-        IsTargetCommand(at_target, state.settings.target_logical_address)) {
-        if (auto reply = ExecuteTargetCommand(at_target, packet.eop, state.settings, state.memory)) {
-            ReturnReply(state, device, std::move(*reply));
-        }
-        return;
-    }
-    if (far_end == FarEnd::Both || far_end == FarEnd::Loopback) {
-        Arrive(state, device, std::move(packet));
-    }
 }
 
 } // namespace vantor_sim

@@ -1,4 +1,5 @@
-// The link between a device and the far end: packets going out, packets arriving.
+// What every kind of link shares: packets sent are recorded, packets arriving
+// fill the device's pending reads.
 #ifndef ZARK_PLATFORM_VANTOR_LINK_H
 #define ZARK_PLATFORM_VANTOR_LINK_H
 
@@ -6,9 +7,8 @@
 
 namespace vantor_sim {
 
-// Sends one packet from the device: logged, traced, then handed to the far end,
-// whose answer arrives at the device before this returns.
-void Transmit(SimState &state, Device &device, Packet packet);
+// A packet that went out from the device: kept in the sent log, traced.
+void RecordSent(SimState &state, const Device &device, const Packet &packet);
 
 // A packet arriving at the device from its link.  False when it was dropped
 // because the device is closed or not registered.

@@ -78,6 +78,52 @@ std::vector<std::string_view> Split(std::string_view text, char separator)
     }
 }
 
+bool ReadVersion(std::string_view value, double &version);
+
+// HOST:PORT or [IPV6]:PORT.
+bool ReadEndpoint(std::string_view text, AttachedDevice &device)
+{
+    text = Trim(text);
+    std::string_view host;
+    std::string_view port;
+    if (!text.empty() && text.front() == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':') {
+            return false;
+        }
+        host = text.substr(1, close - 1);
+        port = text.substr(close + 2);
+    } else {
+        const std::size_t colon = text.rfind(':');
+        if (colon == std::string_view::npos) {
+            return false;
+        }
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+        // An IPv6 address needs its brackets, or its port could not be told apart.
+        if (host.find(':') != std::string_view::npos) {
+            return false;
+        }
+    }
+    auto number = ReadInteger(port, 1, 65535);
+    if (host.empty() || !number || host.find_first_of(" \t") != std::string_view::npos) {
+        return false;
+    }
+    device.host = std::string(host);
+    device.port = static_cast<std::uint16_t>(*number);
+    return true;
+}
+
+bool ReadSeconds(std::string_view value, double &seconds)
+{
+    double result = 0.0;
+    if (!ReadVersion(value, result) || !(result > 0.0)) {
+        return false;
+    }
+    seconds = result;
+    return true;
+}
+
 bool ReadDevices(std::string_view value, std::vector<AttachedDevice> &devices)
 {
     std::vector<AttachedDevice> result;
@@ -88,14 +134,21 @@ bool ReadDevices(std::string_view value, std::vector<AttachedDevice> &devices)
             if (colon == std::string_view::npos) {
                 return false;
             }
+            const std::size_t at = entry.find('@');
+            AttachedDevice device;
+            if (at != std::string_view::npos && (at < colon || !ReadEndpoint(entry.substr(at + 1), device))) {
+                return false;
+            }
             auto number = ReadInteger(entry.substr(0, colon), 0, 31);
-            auto type = ReadInteger(entry.substr(colon + 1), std::numeric_limits<int>::min(),
-                                    std::numeric_limits<int>::max());
+            auto type = ReadInteger(entry.substr(colon + 1, at == std::string_view::npos ? at : at - colon - 1),
+                                    std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
             if (!number || !type || (seen & (1u << *number)) != 0) {
                 return false;
             }
             seen |= 1u << *number;
-            result.push_back(AttachedDevice{static_cast<int>(*number), static_cast<int>(*type)});
+            device.number = static_cast<int>(*number);
+            device.type = static_cast<int>(*type);
+            result.push_back(std::move(device));
         }
     }
     devices = std::move(result);
@@ -228,6 +281,19 @@ bool ApplyItem(std::string_view name, std::string_view value, Settings &settings
             settings.reply_fault_every = static_cast<std::uint32_t>(*every);
         }
         return every.has_value();
+    }
+    if (SameWord(name, "packet_limit")) {
+        auto limit = ReadInteger(value, 1, std::numeric_limits<std::uint32_t>::max());
+        if (limit) {
+            settings.packet_limit = static_cast<std::uint64_t>(*limit);
+        }
+        return limit.has_value();
+    }
+    if (SameWord(name, "idle_wait")) {
+        return ReadSeconds(value, settings.idle_wait_seconds);
+    }
+    if (SameWord(name, "stall_limit")) {
+        return ReadSeconds(value, settings.stall_limit_seconds);
     }
     if (SameWord(name, "trace")) {
         value = Trim(value);

@@ -7,6 +7,9 @@
 //
 //   devices=N:T,N:T...   attached devices: number 0..31 and signed decimal type code;
 //                        an empty value means none attached          default 0:0
+//                        N:T@HOST:PORT makes device N a bridge: a link over TCP
+//                        to an SSDTP2 peer (HOST a name, an IPv4 address or an
+//                        IPv6 address in brackets; PORT 1..65535)
 //   unopenable=N,N...    device numbers whose opening fails          default none
 //   version=X            driver version reported (decimal number)    default kOwnDriverVersion
 //   far_end=both|target|loopback|silent                              default both
@@ -15,6 +18,13 @@
 //   send_status=S        every send ends with status S (0..14)       default none
 //   read_status=S        every read ends with status S (0..14)       default none
 //   trace=PATH           append sent (">") and delivered ("<") packets to PATH
+//   packet_limit=BYTES   largest packet a bridge accepts from its peer
+//                        (1 to 4294967295)                           default 16777216
+//   idle_wait=S          a bridge's blocking wait for a read without time-out
+//                        ends with status 6 after S seconds in which nothing
+//                        was sent or arrived (S > 0, decimals)        default 1
+//   stall_limit=S        a bridge whose peer leaves a packet unfinished, or
+//                        accepts nothing sent, for S seconds is broken  default 10
 //   reply_fault=KIND     what goes wrong with the target's faulty replies:
 //                        none, header_crc, data_crc, truncate, pad,
 //                        transaction_id, eep, duplicate or drop     default none
@@ -52,6 +62,10 @@
 // answers only commands carrying key 0x20 and other packets are not looped back.
 // Example: "reply_fault=truncate; reply_fault_every=3" cuts the last byte off
 // the 3rd, 6th, 9th... target reply.
+// Example: "devices=0:0,1:6@127.0.0.1:10030,2:6@[::1]:10031" attaches an
+// in-process device 0 and two bridges.  far_end, target, key, reply_fault,
+// reply_fault_every, send_status and read_status concern in-process devices
+// only; trace records bridges' packets too.
 #ifndef ZARK_PLATFORM_VANTOR_SIM_SETTINGS_H
 #define ZARK_PLATFORM_VANTOR_SIM_SETTINGS_H
 
@@ -73,10 +87,12 @@ enum class ReplyFault { None, HeaderCrc, DataCrc, Truncate, Pad, TransactionId, 
 struct AttachedDevice {
     int number = 0;
     int type = 0;
+    std::string host;       // a bridge's peer; empty for an in-process device
+    std::uint16_t port = 0; // non-zero for a bridge
 };
 
 struct Settings {
-    std::vector<AttachedDevice> devices{AttachedDevice{0, 0}};
+    std::vector<AttachedDevice> devices{AttachedDevice{0, 0, {}, 0}};
     std::uint32_t unopenable_mask = 0;
     double version = kOwnDriverVersion;
     FarEnd far_end = FarEnd::Both;
@@ -87,6 +103,9 @@ struct Settings {
     std::string trace_path;
     ReplyFault reply_fault = ReplyFault::None;
     std::uint32_t reply_fault_every = 1;
+    std::uint64_t packet_limit = std::uint64_t{16} << 20;
+    double idle_wait_seconds = 1.0;
+    double stall_limit_seconds = 10.0;
 };
 
 struct ParsedSettings {

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "link_backend.h"
+
 namespace vantor_sim {
 namespace {
 
@@ -20,13 +22,18 @@ bool BuildState(SimState &state, std::string_view text)
         state.devices[n].number = n;
     }
     for (const AttachedDevice &attached : state.settings.devices) {
-        state.devices[attached.number].attached = true;
-        state.devices[attached.number].type = attached.type;
+        Device &device = state.devices[attached.number];
+        device.attached = true;
+        device.type = attached.type;
+        device.host = attached.host;
+        device.port = attached.port;
+    }
+    for (Device &device : state.devices) {
+        device.backend = device.port != 0 ? &kBridgeLink : &kInProcessLink;
     }
     state.transfers.clear();
-    state.memory.Clear();
+    state.far_end = FarEndState{};
     state.sent.clear();
-    state.replies_sent = 0;
     state.trace.reset();
     if (!state.settings.trace_path.empty()) {
         state.trace.reset(std::fopen(state.settings.trace_path.c_str(), "a"));
@@ -41,6 +48,16 @@ bool BuildState(SimState &state, std::string_view text)
     }
     return parsed.malformed.empty();
 }
+
+} // namespace
+
+std::mutex &StateMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+namespace {
 
 SimState &RawState()
 {

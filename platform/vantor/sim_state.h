@@ -1,6 +1,7 @@
 // The simulated adapter's whole state: settings, devices, transfers, the
-// target's memory and the trace file.  One instance for the process, built
-// from VANTOR_SIM on first use and rebuilt by ApplySettings.
+// far end and the trace file.  One instance for the process, built from
+// VANTOR_SIM on first use and rebuilt by ApplySettings; every library call
+// holds StateMutex() while it works on it.
 #ifndef ZARK_PLATFORM_VANTOR_SIM_STATE_H
 #define ZARK_PLATFORM_VANTOR_SIM_STATE_H
 
@@ -15,9 +16,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include <mutex>
+#include <string>
+
+#include "bridge_connection.h"
 #include "device/vantor_api.h"
+#include "far_end.h"
 #include "sim_settings.h"
-#include "target_memory.h"
 #include "vantor_sim_control.h"
 
 namespace vantor_sim {
@@ -25,6 +30,8 @@ namespace vantor_sim {
 using Clock = std::chrono::steady_clock;
 
 inline constexpr int kDeviceSlots = 32;
+
+struct LinkBackend;
 
 struct Device {
     int number = 0;
@@ -38,6 +45,14 @@ struct Device {
     bool send_eeps = false;
     std::deque<Packet> waiting;           // arrived while no read was pending
     std::deque<std::uint64_t> pending_reads; // oldest first
+    std::deque<std::uint64_t> timed_reads;   // reads given a deadline, oldest first; finished ones linger
+    const LinkBackend *backend = nullptr;     // how its link is reached
+    // Bridges only: the peer, the connection while open, and whether its loss was reported.
+    std::string host;
+    std::uint16_t port = 0;
+    std::shared_ptr<BridgeConnection> bridge;
+    bool link_lost = false;
+    Clock::time_point last_send{};
 };
 
 enum class TransferKind { Send, Read };
@@ -66,11 +81,14 @@ struct SimState {
     std::array<Device, kDeviceSlots> devices;
     std::unordered_map<std::uint64_t, Transfer> transfers;
     std::uint64_t next_transfer = 1; // never reset: ids are not reused
-    TargetMemory memory;
+    FarEndState far_end; // the in-process devices' far end: target memory, reply count
     std::unique_ptr<std::FILE, FileCloser> trace;
     std::deque<SentPacket> sent; // most recent kSentLogLimit packets
-    std::uint64_t replies_sent = 0; // target replies since the last reset, for reply_fault_every
 };
+
+// Held by every library call while it works on the state.
+std::mutex &StateMutex();
+inline std::unique_lock<std::mutex> LockState() { return std::unique_lock<std::mutex>(StateMutex()); }
 
 // The state, built from VANTOR_SIM on the first call.
 SimState &State();

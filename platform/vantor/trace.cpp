@@ -4,9 +4,9 @@
 
 namespace vantor_sim {
 
-void TracePacket(SimState &state, char sign, const Packet &packet)
+void TracePacket(std::FILE *trace, char sign, const Packet &packet)
 {
-    if (!state.trace) {
+    if (trace == nullptr) {
         return;
     }
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -21,9 +21,18 @@ void TracePacket(SimState &state, char sign, const Packet &packet)
     }
     line += packet.eop == VANTOR_EOP_EOP ? "EOP" : packet.eop == VANTOR_EOP_EEP ? "EEP" : "none";
     line += '\n';
-    std::fwrite(line.data(), 1, line.size(), state.trace.get());
+    std::fwrite(line.data(), 1, line.size(), trace);
     // Flushed line by line so that the file can be read while the program runs.
-    std::fflush(state.trace.get());
+    std::fflush(trace);
+}
+
+void TraceTimeCode(std::FILE *trace, std::uint8_t time_code)
+{
+    if (trace == nullptr) {
+        return;
+    }
+    std::fprintf(trace, "t %02x\n", time_code);
+    std::fflush(trace);
 }
 
 } // namespace vantor_sim

@@ -1,9 +1,9 @@
-// Registration, sends, reads and their completion.
+// Registration, sends, reads and their completion, for every kind of link.
 #include <algorithm>
 #include <span>
-#include <thread>
 
 #include "link.h"
+#include "link_backend.h"
 
 using namespace vantor_sim;
 
@@ -12,45 +12,25 @@ namespace {
 // Longer time-outs are as good as none; the cap keeps the deadline arithmetic finite.
 constexpr double kLongestTimeoutSeconds = 1e9;
 
-std::uint64_t AddTransfer(SimState &state, Transfer transfer)
+std::uint64_t AddTransfer(SimState &state, const Transfer &transfer)
 {
     std::uint64_t key = state.next_transfer++;
     state.transfers.emplace(key, transfer);
     return key;
 }
 
-TransferStatus StartSend(SimState &state, Device &device, std::span<const std::span<const std::uint8_t>> packets,
-                         bool wait, TransferId *id)
+TransferStatus StartSend(SimState &state, Device &device, PacketViews packets, bool wait, TransferId *id)
 {
-    TransferStatus final_status = state.settings.send_status.value_or(VANTOR_TRANSFER_SUCCESS);
-    if (final_status == VANTOR_TRANSFER_SUCCESS) {
-        for (std::span<const std::uint8_t> bytes : packets) {
-            Transmit(state, device,
-                     Packet{std::vector<std::uint8_t>(bytes.begin(), bytes.end()),
-                            device.send_eeps ? VANTOR_EOP_EEP : VANTOR_EOP_EOP});
-        }
-    }
     Transfer send;
     send.kind = TransferKind::Send;
     send.device = device.number;
-    send.status = final_status;
+    send.status = device.backend->send(state, device, packets, device.send_eeps ? VANTOR_EOP_EEP : VANTOR_EOP_EOP);
     *id = IdOf(AddTransfer(state, send));
-    return wait ? final_status : VANTOR_TRANSFER_STARTED;
-}
-
-// The pending read's final status once nothing more can arrive: at its
-// deadline, or at once without one.
-TransferStatus WaitForRead(SimState &state, Device &device, std::uint64_t key, Transfer &read)
-{
-    ExpireReads(state, device);
-    if (read.status == VANTOR_TRANSFER_STARTED) {
-        if (read.deadline) {
-            std::this_thread::sleep_until(*read.deadline);
-        }
-        read.status = VANTOR_TRANSFER_ERROR_TIMEOUT;
-        Unpend(device, key);
+    // A link that is gone refuses at once, whether or not the caller waits.
+    if (send.status == VANTOR_TRANSFER_ERROR_DISCONNECT && device.backend == &kBridgeLink) {
+        return send.status;
     }
-    return read.status;
+    return wait ? send.status : VANTOR_TRANSFER_STARTED;
 }
 
 } // namespace
@@ -59,20 +39,26 @@ extern "C" {
 
 unsigned char Vantor_RegisterReceiveOnAllPorts(DeviceHandle handle)
 {
-    Device *device = FindDevice(State(), handle);
+    auto lock = LockState();
+    SimState &state = State();
+    Device *device = FindDevice(state, handle);
     if (device == nullptr) {
         return 0;
     }
     device->registered = true;
+    device->backend->set_receiving(state, *device, true);
     return 1;
 }
 
 unsigned char Vantor_UnregisterReceiveOnAllPorts(DeviceHandle handle)
 {
-    Device *device = FindDevice(State(), handle);
+    auto lock = LockState();
+    SimState &state = State();
+    Device *device = FindDevice(state, handle);
     if (device == nullptr) {
         return 0;
     }
+    device->backend->set_receiving(state, *device, false);
     device->registered = false;
     device->waiting.clear();
     return 1;
@@ -81,6 +67,7 @@ unsigned char Vantor_UnregisterReceiveOnAllPorts(DeviceHandle handle)
 TransferStatus Vantor_SendPacket(DeviceHandle handle, void *data, unsigned int length, unsigned char wait,
                                  TransferId *id)
 {
+    auto lock = LockState();
     SimState &state = State();
     if (id != nullptr) {
         *id = nullptr;
@@ -96,6 +83,7 @@ TransferStatus Vantor_SendPacket(DeviceHandle handle, void *data, unsigned int l
 TransferStatus Vantor_SendMultiplePacketLengths(DeviceHandle handle, void **packets, unsigned int *lengths,
                                                 unsigned int count, unsigned char wait, TransferId *id)
 {
+    auto lock = LockState();
     SimState &state = State();
     if (id != nullptr) {
         *id = nullptr;
@@ -119,6 +107,7 @@ TransferStatus Vantor_SendMultiplePacketLengths(DeviceHandle handle, void **pack
 TransferStatus Vantor_ReadPackets(DeviceHandle handle, void *buffer, unsigned int size, unsigned int count,
                                   unsigned char wait, PacketProperties *properties, TransferId *id)
 {
+    auto lock = LockState();
     SimState &state = State();
     if (id != nullptr) {
         *id = nullptr;
@@ -136,10 +125,13 @@ TransferStatus Vantor_ReadPackets(DeviceHandle handle, void *buffer, unsigned in
     read.size = size;
     read.properties = properties;
     read.count = count;
-    if (state.settings.read_status) {
-        read.status = *state.settings.read_status;
+    const TransferStatus at_once = device->backend->start_read(state, *device);
+    if (at_once != VANTOR_TRANSFER_STARTED) {
+        read.status = at_once;
         *id = IdOf(AddTransfer(state, read));
-        return wait != 0 ? read.status : VANTOR_TRANSFER_STARTED;
+        // Injected read faults keep the usual return; a lost link says so at once.
+        const bool lost = at_once == VANTOR_TRANSFER_ERROR_DISCONNECT && device->backend == &kBridgeLink;
+        return wait != 0 || lost ? read.status : VANTOR_TRANSFER_STARTED;
     }
     if (!device->registered) {
         read.status = VANTOR_TRANSFER_ERROR_NOT_REGISTERED_TO_RECEIVE;
@@ -157,15 +149,17 @@ TransferStatus Vantor_ReadPackets(DeviceHandle handle, void *buffer, unsigned in
     if (device->timeout_seconds && started.status == VANTOR_TRANSFER_STARTED) {
         std::chrono::duration<double> timeout(std::min(*device->timeout_seconds, kLongestTimeoutSeconds));
         started.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
+        device->timed_reads.push_back(key);
     }
     if (wait != 0) {
-        return WaitForRead(state, *device, key, state.transfers.at(key));
+        return device->backend->wait(state, *device, key, lock);
     }
     return VANTOR_TRANSFER_STARTED;
 }
 
 TransferStatus Vantor_GetReadStatus(DeviceHandle handle, TransferId id)
 {
+    auto lock = LockState();
     SimState &state = State();
     Device *device = FindDevice(state, handle);
     if (device == nullptr) {
@@ -175,12 +169,13 @@ TransferStatus Vantor_GetReadStatus(DeviceHandle handle, TransferId id)
     if (read == nullptr) {
         return VANTOR_TRANSFER_ERROR_NOT_FOUND;
     }
-    ExpireReads(state, *device);
+    device->backend->poll(state, *device);
     return read->status;
 }
 
 TransferStatus Vantor_WaitOnReadCompleting(DeviceHandle handle, TransferId id, unsigned char /*flag*/)
 {
+    auto lock = LockState();
     SimState &state = State();
     Device *device = FindDevice(state, handle);
     if (device == nullptr) {
@@ -190,11 +185,15 @@ TransferStatus Vantor_WaitOnReadCompleting(DeviceHandle handle, TransferId id, u
     if (read == nullptr) {
         return VANTOR_TRANSFER_ERROR_NOT_FOUND;
     }
-    return WaitForRead(state, *device, KeyOf(id), *read);
+    if (read->status != VANTOR_TRANSFER_STARTED) {
+        return read->status;
+    }
+    return device->backend->wait(state, *device, KeyOf(id), lock);
 }
 
 TransferStatus Vantor_WaitOnSendCompleting(DeviceHandle handle, TransferId id, unsigned char /*flag*/)
 {
+    auto lock = LockState();
     SimState &state = State();
     Device *device = FindDevice(state, handle);
     if (device == nullptr) {
@@ -206,6 +205,7 @@ TransferStatus Vantor_WaitOnSendCompleting(DeviceHandle handle, TransferId id, u
 
 unsigned char Vantor_FreeRead(DeviceHandle handle, TransferId id)
 {
+    auto lock = LockState();
     SimState &state = State();
     Device *device = FindDevice(state, handle);
     if (device == nullptr || FindTransfer(state, *device, id, TransferKind::Read) == nullptr) {
@@ -219,6 +219,7 @@ unsigned char Vantor_FreeRead(DeviceHandle handle, TransferId id)
 
 unsigned char Vantor_FreeSend(DeviceHandle handle, TransferId id)
 {
+    auto lock = LockState();
     SimState &state = State();
     Device *device = FindDevice(state, handle);
     if (device == nullptr || FindTransfer(state, *device, id, TransferKind::Send) == nullptr) {

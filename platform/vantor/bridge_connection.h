@@ -1,0 +1,85 @@
+// One TCP connection to a SpaceWire bridge or other SSDTP2 peer.
+//
+// A receiver thread reads the socket for as long as the connection lives, so
+// that a peer's replies never back up while the program is still sending
+// (the command streams send a whole list before awaiting the first reply).
+// What it decodes waits in an inbox until the device's caller takes it.
+// The receiver never touches the adapter's state: the caller's thread does
+// all delivery, so reads fill the caller's buffers only inside library calls.
+#ifndef ZARK_PLATFORM_VANTOR_BRIDGE_CONNECTION_H
+#define ZARK_PLATFORM_VANTOR_BRIDGE_CONNECTION_H
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ssdtp.h"
+
+namespace vantor_sim {
+
+struct BridgeOptions {
+    std::uint64_t packet_limit = kDefaultPacketLimit;
+    // A packet begun and not finished, or a send the peer accepts nothing of,
+    // for this long breaks the connection.
+    double stall_seconds = 10.0;
+    // Connecting gives up after this long.
+    double connect_seconds = 3.0;
+};
+
+class BridgeConnection {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Connects to host:port (a name, an IPv4 or an IPv6 address).  Null with
+    // the reason (refused, unreachable, unknown host, no answer) on failure.
+    static std::shared_ptr<BridgeConnection> Connect(const std::string &host, std::uint16_t port,
+                                                     const BridgeOptions &options, std::string &reason);
+    ~BridgeConnection();
+    BridgeConnection(const BridgeConnection &) = delete;
+    BridgeConnection &operator=(const BridgeConnection &) = delete;
+
+    // Writes each packet as one frame, ended as eop says.  False when the
+    // connection broke, now or before.
+    bool Send(std::span<const std::span<const std::uint8_t>> packets, int eop);
+
+    // Moves everything received since the last call into events, oldest first.
+    void Take(std::vector<SsdtpEvent> &events);
+    // Why the connection broke; empty while it works.
+    std::string BrokenReason();
+    // Returns once something arrived, the connection broke, or at until.
+    void WaitForArrival(Clock::time_point until);
+    // When bytes last came from the peer (the connection's start before any).
+    Clock::time_point LastArrival() const;
+    // Packets that complete while receiving is off are dropped at once.
+    void SetReceiving(bool on) { receiving_.store(on); }
+
+private:
+    BridgeConnection(int fd, const BridgeOptions &options);
+    void ReceiveLoop();
+    void Break(const std::string &reason);
+    bool WaitWritable();
+
+    int fd_;
+    BridgeOptions options_;
+    std::atomic<bool> receiving_{false};
+    std::atomic<bool> closing_{false};
+    std::atomic<Clock::rep> last_arrival_;
+    std::mutex send_mutex_;
+    std::mutex mutex_; // guards inbox_ and broken_
+    std::condition_variable arrived_;
+    std::vector<SsdtpEvent> inbox_;
+    std::string broken_;
+    std::thread receiver_;
+};
+
+} // namespace vantor_sim
+
+#endif

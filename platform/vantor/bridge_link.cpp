@@ -1,0 +1,166 @@
+// The bridge link: a device whose far end is an SSDTP2 peer over TCP.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "link.h"
+#include "link_backend.h"
+#include "trace.h"
+
+namespace vantor_sim {
+namespace {
+
+std::string PeerOf(const Device &device)
+{
+    const bool ipv6 = device.host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + device.host + "]" : device.host) + ":" + std::to_string(device.port);
+}
+
+void Complain(const Device &device, const std::string &what)
+{
+    std::printf("VANTOR_SIM: device %d (%s): %s\n", device.number, PeerOf(device).c_str(), what.c_str());
+    std::fflush(stdout);
+}
+
+// Once the connection is gone, every read still waiting ends with status 3.
+void NoticeLoss(SimState &state, Device &device)
+{
+    if (device.link_lost || !device.bridge) {
+        return;
+    }
+    const std::string reason = device.bridge->BrokenReason();
+    if (reason.empty()) {
+        return;
+    }
+    device.link_lost = true;
+    Complain(device, "link lost: " + reason);
+    for (std::uint64_t key : device.pending_reads) {
+        state.transfers.at(key).status = VANTOR_TRANSFER_ERROR_DISCONNECT;
+    }
+    device.pending_reads.clear();
+    device.timed_reads.clear();
+}
+
+bool Open(SimState &state, Device &device)
+{
+    if (device.bridge && !device.bridge->BrokenReason().empty()) {
+        NoticeLoss(state, device);
+    }
+    if (device.bridge && !device.link_lost) {
+        return true; // opening an open device again keeps it as it is
+    }
+    device.bridge.reset();
+    BridgeOptions options;
+    options.packet_limit = state.settings.packet_limit;
+    options.stall_seconds = state.settings.stall_limit_seconds;
+    std::string reason;
+    device.bridge = BridgeConnection::Connect(device.host, device.port, options, reason);
+    if (!device.bridge) {
+        Complain(device, reason);
+        return false;
+    }
+    device.link_lost = false;
+    device.bridge->SetReceiving(device.registered);
+    device.last_send = Clock::now();
+    return true;
+}
+
+void Poll(SimState &state, Device &device)
+{
+    if (!device.bridge) {
+        return;
+    }
+    std::vector<SsdtpEvent> events;
+    device.bridge->Take(events);
+    for (SsdtpEvent &event : events) {
+        if (event.kind == SsdtpEvent::Kind::TimeCode) {
+            TraceTimeCode(state.trace.get(), event.time_code);
+        } else {
+            Arrive(state, device, std::move(event.packet));
+        }
+    }
+    ExpireReads(state, device);
+    NoticeLoss(state, device);
+}
+
+TransferStatus Send(SimState &state, Device &device, PacketViews packets, int eop)
+{
+    Poll(state, device);
+    if (device.link_lost || !device.bridge) {
+        return VANTOR_TRANSFER_ERROR_DISCONNECT;
+    }
+    const bool sent = device.bridge->Send(packets, eop);
+    device.last_send = Clock::now();
+    if (!sent) {
+        NoticeLoss(state, device);
+        return VANTOR_TRANSFER_ERROR_DISCONNECT;
+    }
+    for (std::span<const std::uint8_t> bytes : packets) {
+        RecordSent(state, device, Packet{std::vector<std::uint8_t>(bytes.begin(), bytes.end()), eop});
+    }
+    return VANTOR_TRANSFER_SUCCESS;
+}
+
+TransferStatus StartRead(SimState &state, Device &device)
+{
+    Poll(state, device);
+    return device.link_lost || !device.bridge ? VANTOR_TRANSFER_ERROR_DISCONNECT : VANTOR_TRANSFER_STARTED;
+}
+
+// Replies can still come, so a read without deadline cannot end at once as on
+// the in-process link; it ends with status 6 once the link has been quiet
+// (nothing sent, nothing arrived) for idle_wait seconds.
+TransferStatus Wait(SimState &state, Device &device, std::uint64_t key, std::unique_lock<std::mutex> &lock)
+{
+    const std::uint64_t generation = state.generation;
+    const Clock::time_point begun = Clock::now();
+    const auto idle = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(state.settings.idle_wait_seconds));
+    for (;;) {
+        Poll(state, device);
+        Transfer &read = state.transfers.at(key);
+        if (read.status != VANTOR_TRANSFER_STARTED) {
+            return read.status;
+        }
+        std::shared_ptr<BridgeConnection> bridge = device.bridge;
+        if (!bridge) {
+            return VANTOR_TRANSFER_ERROR_DISCONNECT;
+        }
+        Clock::time_point until;
+        if (read.deadline) {
+            until = *read.deadline;
+        } else {
+            until = std::max({begun, device.last_send, bridge->LastArrival()}) + idle;
+            if (Clock::now() >= until) {
+                read.status = VANTOR_TRANSFER_ERROR_TIMEOUT;
+                Unpend(device, key);
+                return read.status;
+            }
+        }
+        lock.unlock();
+        bridge->WaitForArrival(until);
+        lock.lock();
+        if (state.generation != generation || state.transfers.find(key) == state.transfers.end()) {
+            return VANTOR_TRANSFER_ERROR_NOT_FOUND; // released or reset meanwhile by another thread
+        }
+    }
+}
+
+void SetReceiving(SimState &state, Device &device, bool on)
+{
+    if (!device.bridge) {
+        return;
+    }
+    device.bridge->SetReceiving(on);
+    // Called while still registered when receiving stops: what arrived before
+    // is taken in now, what completes later is dropped by the receiver.
+    if (!on) {
+        Poll(state, device);
+    }
+}
+
+} // namespace
+
+const LinkBackend kBridgeLink{Open, Send, StartRead, Poll, Wait, SetReceiving};
+
+} // namespace vantor_sim

@@ -1,0 +1,29 @@
+// What sits at the far end of a link: the RMAP target with its memory, the
+// loopback plug and the faulty-reply model.  The in-process link and the
+// standalone node both answer packets through here, so a link over TCP
+// behaves exactly like the in-process one.
+#ifndef ZARK_PLATFORM_VANTOR_FAR_END_H
+#define ZARK_PLATFORM_VANTOR_FAR_END_H
+
+#include <cstdint>
+#include <vector>
+
+#include "sim_settings.h"
+#include "target_memory.h"
+#include "vantor_sim_control.h"
+
+namespace vantor_sim {
+
+struct FarEndState {
+    TargetMemory memory;
+    std::uint64_t replies_sent = 0; // target replies so far, for reply_fault_every
+};
+
+// The packets that come back over the link for one packet sent into it,
+// appended to answers in the order they arrive: the target's reply (none,
+// one, or two when duplicated), or the packet itself from the loopback.
+void AnswerPacket(const Settings &settings, FarEndState &far_end, Packet sent, std::vector<Packet> &answers);
+
+} // namespace vantor_sim
+
+#endif

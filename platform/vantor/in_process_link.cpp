@@ -1,0 +1,71 @@
+// The in-process link: single-threaded and synchronous.  A packet sent
+// reaches the far end while the send call runs, and its answer arrives at the
+// device before the call returns.
+#include <thread>
+
+#include "link.h"
+#include "link_backend.h"
+
+namespace vantor_sim {
+namespace {
+
+bool Open(SimState &, Device &) { return true; }
+
+TransferStatus Send(SimState &state, Device &device, PacketViews packets, int eop)
+{
+    const TransferStatus final_status = state.settings.send_status.value_or(VANTOR_TRANSFER_SUCCESS);
+    if (final_status != VANTOR_TRANSFER_SUCCESS) {
+        return final_status;
+    }
+    std::vector<Packet> answers;
+    for (std::span<const std::uint8_t> bytes : packets) {
+        Packet packet{std::vector<std::uint8_t>(bytes.begin(), bytes.end()), eop};
+        RecordSent(state, device, packet);
+        answers.clear();
+        AnswerPacket(state.settings, state.far_end, std::move(packet), answers);
+        for (Packet &answer : answers) {
+            Arrive(state, device, std::move(answer));
+        }
+    }
+    return VANTOR_TRANSFER_SUCCESS;
+}
+
+TransferStatus StartRead(SimState &state, Device &)
+{
+    return state.settings.read_status.value_or(VANTOR_TRANSFER_STARTED);
+}
+
+void Poll(SimState &state, Device &device) { ExpireReads(state, device); }
+
+// Nothing the far end sends can arrive while the caller waits, so an
+// unfinished read ends with status 6 at its deadline, or at once without one.
+TransferStatus Wait(SimState &state, Device &device, std::uint64_t key, std::unique_lock<std::mutex> &lock)
+{
+    ExpireReads(state, device);
+    const std::uint64_t generation = state.generation;
+    auto found = state.transfers.find(key);
+    if (found->second.status == VANTOR_TRANSFER_STARTED && found->second.deadline) {
+        const Clock::time_point deadline = *found->second.deadline;
+        lock.unlock();
+        std::this_thread::sleep_until(deadline);
+        lock.lock();
+        found = state.transfers.find(key);
+        if (state.generation != generation || found == state.transfers.end()) {
+            return VANTOR_TRANSFER_ERROR_NOT_FOUND; // released or reset meanwhile by another thread
+        }
+    }
+    Transfer &read = found->second;
+    if (read.status == VANTOR_TRANSFER_STARTED) {
+        read.status = VANTOR_TRANSFER_ERROR_TIMEOUT;
+        Unpend(device, key);
+    }
+    return read.status;
+}
+
+void SetReceiving(SimState &, Device &, bool) {}
+
+} // namespace
+
+const LinkBackend kInProcessLink{Open, Send, StartRead, Poll, Wait, SetReceiving};
+
+} // namespace vantor_sim
