@@ -11,14 +11,22 @@
 //
 // ZARK_UPDATE_GOLDEN=1 rewrites stdout and expected/ from what the program
 // did; read every rewritten file before committing it.
+//
+// Every case whose settings a far-end node also has runs a second time over
+// TCP: each attached device becomes a bridge to a node started for the case,
+// which takes the far-end settings and the trace, and the run must give the
+// same output and files.  Cases that inject send or read faults (settings of
+// the in-process adapter alone) or attach no device run only in-process.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 
+#include "support/node_process.h"
 #include "support/run_program.h"
 #include "support/scratch_dir.h"
 
@@ -59,12 +67,93 @@ bool Updating()
     return value != nullptr && std::string(value) == "1";
 }
 
-class GoldenCase : public testing::TestWithParam<std::string> {};
-
-TEST_P(GoldenCase, MatchesGoldenOutput)
+std::string Trimmed(std::string text)
 {
-    const fs::path dir = CasesRoot() / GetParam();
+    const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
+    text.erase(text.begin(), std::find_if_not(text.begin(), text.end(), blank));
+    text.erase(std::find_if_not(text.rbegin(), text.rend(), blank).base(), text.end());
+    return text;
+}
+
+std::vector<std::string> SplitAt(const std::string &text, char separator)
+{
+    std::vector<std::string> pieces;
+    std::istringstream in(text);
+    for (std::string piece; std::getline(in, piece, separator);) {
+        pieces.push_back(Trimmed(piece));
+    }
+    return pieces;
+}
+
+// How a case runs over TCP: the node's options, and the program's settings
+// with "@" standing where each bridge's endpoint goes.
+struct TcpPlan {
+    std::vector<std::string> node_options;
+    std::vector<std::string> devices; // N:T of each bridge, in link order
+    std::vector<std::string> kept;    // the program's other settings
+};
+
+std::optional<TcpPlan> PlanOverTcp(const std::optional<std::string> &sim)
+{
+    TcpPlan plan;
+    std::string devices = "0:0";
+    for (const std::string &item : SplitAt(sim.value_or(""), ';')) {
+        if (item.empty()) {
+            continue;
+        }
+        const std::size_t equals = item.find('=');
+        if (equals == std::string::npos) {
+            return std::nullopt;
+        }
+        std::string name = Trimmed(item.substr(0, equals));
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        const std::string value = Trimmed(item.substr(equals + 1));
+        if (name == "send_status" || name == "read_status") {
+            return std::nullopt;
+        }
+        if (name == "devices") {
+            devices = value;
+        } else if (name == "far_end" || name == "target" || name == "key" || name == "reply_fault" ||
+                   name == "reply_fault_every" || name == "trace") {
+            std::replace(name.begin(), name.end(), '_', '-');
+            plan.node_options.push_back("--" + name + "=" + value);
+        } else {
+            plan.kept.push_back(item);
+        }
+    }
+    plan.devices = SplitAt(devices, ',');
+    if (devices.empty() || plan.devices.empty()) {
+        return std::nullopt;
+    }
+    return plan;
+}
+
+std::string ProgramSettings(const TcpPlan &plan, const std::vector<std::uint16_t> &ports)
+{
+    std::string text = "devices=";
+    for (std::size_t k = 0; k < plan.devices.size(); ++k) {
+        text += (k == 0 ? "" : ",") + plan.devices[k] + "@127.0.0.1:" + std::to_string(ports[k]);
+    }
+    for (const std::string &item : plan.kept) {
+        text += ";" + item;
+    }
+    return text;
+}
+
+std::optional<std::string> CaseSettings(const fs::path &dir)
+{
+    if (!fs::exists(dir / "sim")) {
+        return std::nullopt;
+    }
+    const auto lines = ReadLines(dir / "sim");
+    return lines.empty() ? std::string() : lines.front();
+}
+
+void RunCase(const fs::path &dir, bool over_tcp)
+{
     ScratchDir scratch;
+    ScratchDir node_log;
+    std::optional<NodeProcess> node;
     if (fs::exists(dir / "in")) {
         fs::copy(dir / "in", scratch.path(), fs::copy_options::recursive);
     }
@@ -76,11 +165,19 @@ TEST_P(GoldenCase, MatchesGoldenOutput)
     if (fs::exists(dir / "stdin")) {
         options.input = ReadWholeFile(dir / "stdin");
     }
-    if (fs::exists(dir / "sim")) {
-        const auto lines = ReadLines(dir / "sim");
-        options.vantor_sim = lines.empty() ? std::string() : lines.front();
+    options.vantor_sim = CaseSettings(dir);
+    if (over_tcp) {
+        const TcpPlan plan = *PlanOverTcp(options.vantor_sim);
+        node.emplace(plan.node_options, scratch.path(), node_log / "node.log",
+                     static_cast<int>(plan.devices.size()));
+        ASSERT_TRUE(node->started()) << ReadWholeFile(node_log / "node.log");
+        options.vantor_sim = ProgramSettings(plan, node->ports());
     }
     const ProgramRun run = RunProgram(options);
+    if (node) {
+        // Stopped before the files are compared, so that its trace is complete.
+        EXPECT_EQ(node->Stop(), 0) << ReadWholeFile(node_log / "node.log");
+    }
     ASSERT_FALSE(run.timed_out) << "output so far:\n" << run.out;
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.err, "");
@@ -90,7 +187,7 @@ TEST_P(GoldenCase, MatchesGoldenOutput)
             EXPECT_FALSE(fs::exists(scratch.path() / name)) << name << " should not have been created";
         }
     }
-    if (Updating()) {
+    if (Updating() && !over_tcp) {
         WriteWholeFile(dir / "stdout", run.out);
         if (fs::exists(dir / "expected")) {
             for (const auto &entry : fs::recursive_directory_iterator(dir / "expected")) {
@@ -117,6 +214,25 @@ TEST_P(GoldenCase, MatchesGoldenOutput)
     }
 }
 
+class GoldenCase : public testing::TestWithParam<std::string> {};
+
+TEST_P(GoldenCase, MatchesGoldenOutput) { RunCase(CasesRoot() / GetParam(), false); }
+
+class GoldenCaseOverTcp : public testing::TestWithParam<std::string> {};
+
+TEST_P(GoldenCaseOverTcp, MatchesGoldenOutput) { RunCase(CasesRoot() / GetParam(), true); }
+
+std::vector<std::string> CasesOverTcp()
+{
+    std::vector<std::string> cases;
+    for (const std::string &name : FindCases()) {
+        if (PlanOverTcp(CaseSettings(CasesRoot() / name))) {
+            cases.push_back(name);
+        }
+    }
+    return cases;
+}
+
 std::string CaseName(const testing::TestParamInfo<std::string> &info)
 {
     std::string name = info.param;
@@ -125,6 +241,8 @@ std::string CaseName(const testing::TestParamInfo<std::string> &info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, GoldenCase, testing::ValuesIn(FindCases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Cases, GoldenCaseOverTcp, testing::ValuesIn(CasesOverTcp()), CaseName);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(GoldenCase);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(GoldenCaseOverTcp);
 
 } // namespace

@@ -1,0 +1,195 @@
+#include "node_options.h"
+
+#include <charconv>
+#include <getopt.h>
+
+namespace vantor_node {
+namespace {
+
+constexpr const char *kManual =
+    "Usage: spacewire_zark_node [OPTION]...\n"
+    "Serves the simulated far end of a SpaceWire link (an RMAP target with memory\n"
+    "and a loopback) over TCP, framed as SSDTP2, one connection per link.\n"
+    "\n"
+    "  --listen=ADDR:PORT       where to listen (default 127.0.0.1:10030; IPv6 as\n"
+    "                           [ADDR]:PORT); port 0 picks free ports, printed at start\n"
+    "  --links=N                N links on ports PORT to PORT+N-1 (1 to 32, default 1)\n"
+    "  --far-end=WHAT           both, target, loopback or silent (default both)\n"
+    "  --target=HH              the target's logical address, hexadecimal (default fe)\n"
+    "  --key=HH                 the key the target demands (default: any key)\n"
+    "  --reply-fault=KIND       spoil target replies: none, header_crc, data_crc,\n"
+    "                           truncate, pad, transaction_id, eep, duplicate, drop\n"
+    "  --reply-fault-every=N    spoil the N-th, 2N-th... reply (default 1)\n"
+    "  --trace=PATH             append every packet received (>) and sent back (<)\n"
+    "  --packet-limit=BYTES     largest packet accepted (default 16777216)\n"
+    "  --stall-limit=S          drop a client that leaves a packet unfinished for S\n"
+    "                           seconds (default 10)\n"
+    "  --once                   serve one connection, then exit\n"
+    "  --help                   print this help and exit\n"
+    "  --version                print the version and exit\n"
+    "\n"
+    "The target's memory belongs to the node and outlives connections.  A second\n"
+    "client on a busy link is refused.  Connections and broken peers are logged on\n"
+    "standard error; SIGINT and SIGTERM end the node.\n";
+
+// ADDR:PORT or [ADDR]:PORT.
+bool ReadListen(std::string_view text, NodeOptions &options)
+{
+    std::string_view host;
+    std::string_view port;
+    if (!text.empty() && text.front() == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':') {
+            return false;
+        }
+        host = text.substr(1, close - 1);
+        port = text.substr(close + 2);
+    } else {
+        const std::size_t colon = text.rfind(':');
+        if (colon == std::string_view::npos || text.substr(0, colon).find(':') != std::string_view::npos) {
+            return false;
+        }
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+    }
+    unsigned value = 0;
+    const char *end = port.data() + port.size();
+    auto [stop, error] = std::from_chars(port.data(), end, value);
+    if (host.empty() || port.empty() || error != std::errc() || stop != end || value > 65535) {
+        return false;
+    }
+    options.host = std::string(host);
+    options.port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+// A far-end option is read as the device library's setting of that name.
+bool ApplySetting(const char *name, const char *value, vantor_sim::Settings &settings)
+{
+    const std::string item = std::string(name) + "=" + value;
+    vantor_sim::ParsedSettings parsed = vantor_sim::ParseSettings(item);
+    if (!parsed.malformed.empty() || std::string_view(value).find(';') != std::string_view::npos) {
+        return false;
+    }
+    const vantor_sim::Settings &read = parsed.settings;
+    const std::string_view which(name);
+    if (which == "far_end") {
+        settings.far_end = read.far_end;
+    } else if (which == "target") {
+        settings.target_logical_address = read.target_logical_address;
+    } else if (which == "key") {
+        settings.key = read.key;
+    } else if (which == "reply_fault") {
+        settings.reply_fault = read.reply_fault;
+    } else if (which == "reply_fault_every") {
+        settings.reply_fault_every = read.reply_fault_every;
+    } else if (which == "packet_limit") {
+        settings.packet_limit = read.packet_limit;
+    } else if (which == "stall_limit") {
+        settings.stall_limit_seconds = read.stall_limit_seconds;
+    }
+    return true;
+}
+
+ParsedOptions Failure(std::string reason)
+{
+    ParsedOptions parsed;
+    parsed.outcome = ParseOutcome::Fail;
+    parsed.message = "spacewire_zark_node: " + std::move(reason) + " (--help lists the options)\n";
+    return parsed;
+}
+
+} // namespace
+
+ParsedOptions ParseNodeOptions(int argc, char **argv)
+{
+    enum { kListen = 1, kLinks, kOnce, kHelp, kVersion, kFirstSetting };
+    struct SettingOption {
+        const char *option;
+        const char *setting;
+    };
+    static constexpr SettingOption kSettings[] = {
+        {"far-end", "far_end"},
+        {"target", "target"},
+        {"key", "key"},
+        {"reply-fault", "reply_fault"},
+        {"reply-fault-every", "reply_fault_every"},
+        {"packet-limit", "packet_limit"},
+        {"stall-limit", "stall_limit"},
+    };
+    constexpr int kSettingCount = static_cast<int>(std::size(kSettings));
+    std::vector<option> table = {
+        {"listen", required_argument, nullptr, kListen}, {"links", required_argument, nullptr, kLinks},
+        {"once", no_argument, nullptr, kOnce},           {"help", no_argument, nullptr, kHelp},
+        {"version", no_argument, nullptr, kVersion},     {"trace", required_argument, nullptr, 'T'},
+    };
+    for (int i = 0; i < kSettingCount; ++i) {
+        table.push_back(option{kSettings[i].option, required_argument, nullptr, kFirstSetting + i});
+    }
+    table.push_back(option{nullptr, 0, nullptr, 0});
+
+    ParsedOptions parsed;
+    opterr = 0;
+    optind = 1;
+    for (;;) {
+        const int previous = optind;
+        const int code = getopt_long(argc, argv, ":", table.data(), nullptr);
+        if (code == -1) {
+            break;
+        }
+        const std::string given = previous < argc ? argv[previous] : "";
+        switch (code) {
+        case kListen:
+            if (!ReadListen(optarg, parsed.options)) {
+                return Failure("invalid --listen value '" + std::string(optarg) + "'");
+            }
+            break;
+        case kLinks: {
+            int links = 0;
+            const std::string_view text(optarg);
+            auto [stop, error] = std::from_chars(text.data(), text.data() + text.size(), links);
+            if (error != std::errc() || stop != text.data() + text.size() || links < 1 || links > kMostLinks) {
+                return Failure("invalid --links value '" + std::string(optarg) + "'");
+            }
+            parsed.options.links = links;
+            break;
+        }
+        case kOnce:
+            parsed.options.once = true;
+            break;
+        case kHelp:
+            parsed.outcome = ParseOutcome::Exit;
+            parsed.message = kManual;
+            return parsed;
+        case kVersion:
+            parsed.outcome = ParseOutcome::Exit;
+            parsed.message = "spacewire_zark_node " ZARK_VERSION "\n";
+            return parsed;
+        case 'T':
+            if (*optarg == '\0') {
+                return Failure("invalid --trace value ''");
+            }
+            parsed.options.trace_path = optarg;
+            break;
+        case ':':
+            return Failure("option '" + given + "' needs a value");
+        case '?':
+            return Failure("unknown option '" + given + "'");
+        default: {
+            const SettingOption &setting = kSettings[code - kFirstSetting];
+            if (!ApplySetting(setting.setting, optarg, parsed.options.far_end)) {
+                return Failure("invalid --" + std::string(setting.option) + " value '" + optarg + "'");
+            }
+        }
+        }
+    }
+    if (optind < argc) {
+        return Failure("unexpected argument '" + std::string(argv[optind]) + "'");
+    }
+    if (parsed.options.port != 0 && parsed.options.port + parsed.options.links - 1 > 65535) {
+        return Failure("links beyond port 65535");
+    }
+    return parsed;
+}
+
+} // namespace vantor_node

@@ -1,0 +1,114 @@
+#include "support/node_process.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+std::string NodePath() { return ZARK_NODE_PATH; }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// "link K listening on ADDR:PORT": the port, or 0.
+std::uint16_t PortOf(const std::string &line)
+{
+    const std::size_t colon = line.rfind(':');
+    if (line.rfind("link ", 0) != 0 || colon == std::string::npos) {
+        return 0;
+    }
+    return static_cast<std::uint16_t>(std::atoi(line.c_str() + colon + 1));
+}
+
+} // namespace
+
+NodeProcess::NodeProcess(const std::vector<std::string> &options, const std::filesystem::path &cwd,
+                         const std::filesystem::path &log, int links)
+    : links_(links)
+{
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        return;
+    }
+    std::vector<std::string> text{NodePath(), "--listen=127.0.0.1:0", "--links=" + std::to_string(links)};
+    text.insert(text.end(), options.begin(), options.end());
+    std::vector<char *> argv;
+    for (std::string &word : text) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+        const int err = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        dup2(out[1], 1);
+        dup2(err, 2);
+        if (chdir(cwd.c_str()) != 0) {
+            _exit(126);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    // The ports come first on standard output, one line per link.
+    std::string seen;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (pid_ > 0 && ports_.size() < static_cast<std::size_t>(links) && Clock::now() < deadline) {
+        pollfd readable{out[0], POLLIN, 0};
+        if (poll(&readable, 1, 100) <= 0) {
+            continue;
+        }
+        char chunk[512];
+        const ssize_t count = read(out[0], chunk, sizeof chunk);
+        if (count <= 0) {
+            break;
+        }
+        seen.append(chunk, static_cast<std::size_t>(count));
+        for (std::size_t end; (end = seen.find('\n')) != std::string::npos; seen.erase(0, end + 1)) {
+            if (const std::uint16_t port = PortOf(seen.substr(0, end)); port != 0) {
+                ports_.push_back(port);
+            }
+        }
+    }
+    close(out[0]);
+}
+
+bool NodeProcess::Running()
+{
+    if (pid_ <= 0) {
+        return false;
+    }
+    int status = 0;
+    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+        exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        pid_ = -1;
+        return false;
+    }
+    return true;
+}
+
+int NodeProcess::Stop()
+{
+    if (pid_ <= 0) {
+        return exit_status_;
+    }
+    kill(pid_, SIGTERM);
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (Running() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        exit_status_ = -1;
+    }
+    return exit_status_;
+}
+
+NodeProcess::~NodeProcess() { Stop(); }
