@@ -11,7 +11,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 namespace vantor_sim {
@@ -19,8 +18,6 @@ namespace {
 
 using Clock = BridgeConnection::Clock;
 
-// Frames handed to the kernel in one call; well under any system's IOV_MAX.
-constexpr std::size_t kFramesPerCall = 256;
 constexpr std::size_t kReceiveChunk = 256 * 1024;
 
 int MillisecondsUntil(Clock::time_point until)
@@ -123,6 +120,8 @@ BridgeConnection::BridgeConnection(int fd, const BridgeOptions &options)
 
 BridgeConnection::~BridgeConnection()
 {
+    // Sends the caller never waited for still go out, as on an adapter.
+    Flush();
     closing_.store(true);
     // Wakes the receiver out of poll: it sees the end of the stream.
     shutdown(fd_, SHUT_RDWR);
@@ -256,58 +255,56 @@ bool BridgeConnection::WaitWritable()
     }
 }
 
-bool BridgeConnection::Send(std::span<const std::span<const std::uint8_t>> packets, int eop)
+bool BridgeConnection::Queue(std::span<const std::span<const std::uint8_t>> packets, int eop)
 {
-    std::lock_guard<std::mutex> sending(send_mutex_);
-    const std::uint8_t flag = eop == VANTOR_EOP_EOP ? kSsdtpEop : kSsdtpEep;
-    std::vector<std::array<std::uint8_t, kSsdtpHeaderBytes>> headers;
-    std::vector<iovec> pieces;
-    for (std::size_t first = 0; first < packets.size(); first += kFramesPerCall) {
-        const std::size_t count = std::min(kFramesPerCall, packets.size() - first);
-        headers.clear();
-        pieces.clear();
-        headers.reserve(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            const auto packet = packets[first + i];
-            headers.push_back(SsdtpHeader(flag, packet.size()));
-            pieces.push_back(iovec{headers.back().data(), kSsdtpHeaderBytes});
-            if (!packet.empty()) {
-                pieces.push_back(iovec{const_cast<std::uint8_t *>(packet.data()), packet.size()});
-            }
+    if (!BrokenReason().empty()) {
+        return false;
+    }
+    for (std::span<const std::uint8_t> packet : packets) {
+        if (!queued_.empty() && queued_.size() + kSsdtpHeaderBytes + packet.size() > kFlushBytes && !Flush()) {
+            return false;
         }
-        std::size_t next = 0;
-        while (next < pieces.size()) {
-            if (!BrokenReason().empty()) {
+        // A packet larger than a batch goes out on its own, straight from the caller's memory.
+        if (packet.size() >= kFlushBytes) {
+            const auto header = SsdtpHeader(eop == VANTOR_EOP_EOP ? kSsdtpEop : kSsdtpEep, packet.size());
+            if (!Write(header) || !Write(packet)) {
                 return false;
             }
-            msghdr message{};
-            message.msg_iov = pieces.data() + next;
-            message.msg_iovlen = pieces.size() - next;
-            ssize_t written = sendmsg(fd_, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (written < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                    if (!WaitWritable()) {
-                        Break("the peer accepted nothing for " + SecondsText(options_.stall_seconds));
-                        return false;
-                    }
-                    continue;
-                }
-                Break(std::string("sending failed: ") + std::strerror(errno));
-                return false;
-            }
-            // Steps over whole pieces written, then into the one cut short.
-            auto left = static_cast<std::size_t>(written);
-            while (next < pieces.size() && left >= pieces[next].iov_len) {
-                left -= pieces[next].iov_len;
-                ++next;
-            }
-            if (left > 0) {
-                pieces[next].iov_base = static_cast<std::uint8_t *>(pieces[next].iov_base) + left;
-                pieces[next].iov_len -= left;
-            }
+            continue;
+        }
+        AppendSsdtpPacket(queued_, packet, eop);
+    }
+    return true;
+}
+
+bool BridgeConnection::Flush()
+{
+    const bool written = Write(queued_);
+    queued_.clear();
+    return written;
+}
+
+bool BridgeConnection::Write(std::span<const std::uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        if (!BrokenReason().empty()) {
+            return false;
+        }
+        const ssize_t written = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (written >= 0) {
+            bytes = bytes.subspan(static_cast<std::size_t>(written));
+            continue;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            Break(std::string("sending failed: ") + std::strerror(errno));
+            return false;
+        }
+        if (!WaitWritable()) {
+            Break("the peer accepted nothing for " + SecondsText(options_.stall_seconds));
+            return false;
         }
     }
     return BrokenReason().empty();

@@ -6,6 +6,8 @@
 // What it decodes waits in an inbox until the device's caller takes it.
 // The receiver never touches the adapter's state: the caller's thread does
 // all delivery, so reads fill the caller's buffers only inside library calls.
+// Queue, Flush and Take are for one thread at a time (the library serialises
+// its calls); the receiver shares only the inbox and the broken state.
 #ifndef ZARK_PLATFORM_VANTOR_BRIDGE_CONNECTION_H
 #define ZARK_PLATFORM_VANTOR_BRIDGE_CONNECTION_H
 
@@ -46,9 +48,15 @@ public:
     BridgeConnection(const BridgeConnection &) = delete;
     BridgeConnection &operator=(const BridgeConnection &) = delete;
 
-    // Writes each packet as one frame, ended as eop says.  False when the
-    // connection broke, now or before.
-    bool Send(std::span<const std::span<const std::uint8_t>> packets, int eop);
+    // Queues each packet as one frame, ended as eop says.  Frames go out at
+    // the next Flush, or before this returns once kFlushBytes are queued: a
+    // long run of sends then costs one system call per batch, not per packet.
+    // False when the connection broke, now or before.
+    bool Queue(std::span<const std::span<const std::uint8_t>> packets, int eop);
+    // Writes everything queued; false when the connection broke, now or before.
+    bool Flush();
+    bool Queued() const { return !queued_.empty(); }
+    static constexpr std::size_t kFlushBytes = 64 * 1024;
 
     // Moves everything received since the last call into events, oldest first.
     void Take(std::vector<SsdtpEvent> &events);
@@ -66,13 +74,14 @@ private:
     void ReceiveLoop();
     void Break(const std::string &reason);
     bool WaitWritable();
+    bool Write(std::span<const std::uint8_t> bytes);
 
     int fd_;
     BridgeOptions options_;
     std::atomic<bool> receiving_{false};
     std::atomic<bool> closing_{false};
     std::atomic<Clock::rep> last_arrival_;
-    std::mutex send_mutex_;
+    std::vector<std::uint8_t> queued_; // frames not yet written; the caller's thread only
     std::mutex mutex_; // guards inbox_ and broken_
     std::condition_variable arrived_;
     std::vector<SsdtpEvent> inbox_;

@@ -22,7 +22,18 @@ void Complain(const Device &device, const std::string &what)
     std::fflush(stdout);
 }
 
-// Once the connection is gone, every read still waiting ends with status 3.
+void FinishSends(SimState &state, Device &device, TransferStatus status)
+{
+    for (std::uint64_t key : device.unfinished_sends) {
+        auto found = state.transfers.find(key);
+        if (found != state.transfers.end() && found->second.status == VANTOR_TRANSFER_STARTED) {
+            found->second.status = status;
+        }
+    }
+    device.unfinished_sends.clear();
+}
+
+// Once the connection is gone, every send and read still waiting ends with status 3.
 void NoticeLoss(SimState &state, Device &device)
 {
     if (device.link_lost || !device.bridge) {
@@ -34,6 +45,7 @@ void NoticeLoss(SimState &state, Device &device)
     }
     device.link_lost = true;
     Complain(device, "link lost: " + reason);
+    FinishSends(state, device, VANTOR_TRANSFER_ERROR_DISCONNECT);
     for (std::uint64_t key : device.pending_reads) {
         state.transfers.at(key).status = VANTOR_TRANSFER_ERROR_DISCONNECT;
     }
@@ -65,7 +77,9 @@ bool Open(SimState &state, Device &device)
     return true;
 }
 
-void Poll(SimState &state, Device &device)
+// Takes in what arrived, without writing what is queued: a read started
+// between queued sends must not cost a system call.
+void Collect(SimState &state, Device &device)
 {
     if (!device.bridge) {
         return;
@@ -83,27 +97,37 @@ void Poll(SimState &state, Device &device)
     NoticeLoss(state, device);
 }
 
+void Poll(SimState &state, Device &device)
+{
+    if (device.bridge && (device.bridge->Queued() || !device.unfinished_sends.empty())) {
+        const bool written = device.bridge->Flush();
+        device.last_send = Clock::now();
+        FinishSends(state, device, written ? VANTOR_TRANSFER_SUCCESS : VANTOR_TRANSFER_ERROR_DISCONNECT);
+    }
+    Collect(state, device);
+}
+
 TransferStatus Send(SimState &state, Device &device, PacketViews packets, int eop)
 {
-    Poll(state, device);
+    Collect(state, device);
     if (device.link_lost || !device.bridge) {
         return VANTOR_TRANSFER_ERROR_DISCONNECT;
     }
-    const bool sent = device.bridge->Send(packets, eop);
+    const bool queued = device.bridge->Queue(packets, eop);
     device.last_send = Clock::now();
-    if (!sent) {
+    if (!queued) {
         NoticeLoss(state, device);
         return VANTOR_TRANSFER_ERROR_DISCONNECT;
     }
     for (std::span<const std::uint8_t> bytes : packets) {
         RecordSent(state, device, Packet{std::vector<std::uint8_t>(bytes.begin(), bytes.end()), eop});
     }
-    return VANTOR_TRANSFER_SUCCESS;
+    return VANTOR_TRANSFER_STARTED;
 }
 
 TransferStatus StartRead(SimState &state, Device &device)
 {
-    Poll(state, device);
+    Collect(state, device);
     return device.link_lost || !device.bridge ? VANTOR_TRANSFER_ERROR_DISCONNECT : VANTOR_TRANSFER_STARTED;
 }
 

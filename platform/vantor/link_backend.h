@@ -17,11 +17,13 @@ using PacketViews = std::span<const std::span<const std::uint8_t>>;
 struct LinkBackend {
     // Makes the link ready; false when it cannot be (the reason printed once).
     bool (*open)(SimState &state, Device &device);
-    // Puts the packets on the link, each ended as eop says; the send's final status.
+    // Puts the packets on the link, each ended as eop says: the send's final
+    // status, or STARTED when they wait to go out with the next poll.
     TransferStatus (*send)(SimState &state, Device &device, PacketViews packets, int eop);
     // The status a read started now ends with at once, or STARTED when it waits for packets.
     TransferStatus (*start_read)(SimState &state, Device &device);
-    // Takes in what the link has delivered since the last call.
+    // Finishes the sends still waiting to go out (device.unfinished_sends),
+    // then takes in what the link has delivered since the last call.
     void (*poll)(SimState &state, Device &device);
     // Blocks until the pending read ends, with lock (on StateMutex) released while it
     // sleeps; the read's final status.  The read is found again by key on waking.

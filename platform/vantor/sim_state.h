@@ -46,6 +46,7 @@ struct Device {
     std::deque<Packet> waiting;           // arrived while no read was pending
     std::deque<std::uint64_t> pending_reads; // oldest first
     std::deque<std::uint64_t> timed_reads;   // reads given a deadline, oldest first; finished ones linger
+    std::vector<std::uint64_t> unfinished_sends; // sends whose packets the link has not yet taken
     const LinkBackend *backend = nullptr;     // how its link is reached
     // Bridges only: the peer, the connection while open, and whether its loss was reported.
     std::string host;

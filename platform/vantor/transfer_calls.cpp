@@ -25,12 +25,20 @@ TransferStatus StartSend(SimState &state, Device &device, PacketViews packets, b
     send.kind = TransferKind::Send;
     send.device = device.number;
     send.status = device.backend->send(state, device, packets, device.send_eeps ? VANTOR_EOP_EEP : VANTOR_EOP_EOP);
-    *id = IdOf(AddTransfer(state, send));
-    // A link that is gone refuses at once, whether or not the caller waits.
-    if (send.status == VANTOR_TRANSFER_ERROR_DISCONNECT && device.backend == &kBridgeLink) {
-        return send.status;
+    const std::uint64_t key = AddTransfer(state, send);
+    *id = IdOf(key);
+    if (send.status == VANTOR_TRANSFER_STARTED) {
+        device.unfinished_sends.push_back(key);
+        if (wait) {
+            device.backend->poll(state, device);
+        }
     }
-    return wait ? send.status : VANTOR_TRANSFER_STARTED;
+    const TransferStatus status = state.transfers.at(key).status;
+    // A link that is gone refuses at once, whether or not the caller waits.
+    if (status == VANTOR_TRANSFER_ERROR_DISCONNECT && device.backend == &kBridgeLink) {
+        return status;
+    }
+    return wait ? status : VANTOR_TRANSFER_STARTED;
 }
 
 } // namespace
@@ -200,7 +208,13 @@ TransferStatus Vantor_WaitOnSendCompleting(DeviceHandle handle, TransferId id, u
         return VANTOR_TRANSFER_ERROR_UNKNOWN;
     }
     Transfer *send = FindTransfer(state, *device, id, TransferKind::Send);
-    return send == nullptr ? VANTOR_TRANSFER_ERROR_NOT_FOUND : send->status;
+    if (send == nullptr) {
+        return VANTOR_TRANSFER_ERROR_NOT_FOUND;
+    }
+    if (send->status == VANTOR_TRANSFER_STARTED) {
+        device->backend->poll(state, *device);
+    }
+    return send->status;
 }
 
 unsigned char Vantor_FreeRead(DeviceHandle handle, TransferId id)
@@ -208,11 +222,15 @@ unsigned char Vantor_FreeRead(DeviceHandle handle, TransferId id)
     auto lock = LockState();
     SimState &state = State();
     Device *device = FindDevice(state, handle);
-    if (device == nullptr || FindTransfer(state, *device, id, TransferKind::Read) == nullptr) {
+    Transfer *read = device != nullptr ? FindTransfer(state, *device, id, TransferKind::Read) : nullptr;
+    if (read == nullptr) {
         return 0;
     }
     // A read released while it waits is abandoned: later packets go elsewhere.
-    Unpend(*device, KeyOf(id));
+    // Only a waiting read is looked for among the waiting, which may be many.
+    if (read->status == VANTOR_TRANSFER_STARTED) {
+        Unpend(*device, KeyOf(id));
+    }
     state.transfers.erase(KeyOf(id));
     return 1;
 }

@@ -256,11 +256,15 @@ private:
                 }
             }
         }
-        Answer(c);
-        if (c.Pending() > 0 && !Flush(c)) {
-            Drop(link, "broke off (sending failed)");
-            return;
-        }
+        // Answers and sends until the socket takes no more or all is answered,
+        // so that poll() always has something to wait for.
+        do {
+            Answer(c);
+            if (!Flush(c)) {
+                Drop(link, "broke off (sending failed)");
+                return;
+            }
+        } while (!c.unanswered.empty() && c.Pending() == 0);
         const auto stall = std::chrono::duration<double>(options_.far_end.stall_limit_seconds);
         if (c.deframer.MidPacket() && Clock::now() - c.last_arrival >= stall) {
             Drop(link, "is a broken peer: a packet begun was not completed in time");
