@@ -7,10 +7,24 @@
 //
 // How the simulated adapter behaves:
 //
-// - Single-threaded and synchronous.  A sent packet reaches the far end while
-//   the send call runs, and the reply (or loopback copy) arrives at the
-//   adapter at once.  All devices' links lead to the same far end: one target
-//   with one memory.
+// - In-process devices are synchronous.  A sent packet reaches the far end
+//   while the send call runs, and the reply (or loopback copy) arrives at the
+//   adapter at once.  All in-process devices' links lead to the same far end:
+//   one target with one memory.
+// - Bridge devices (devices=N:T@HOST:PORT) connect over TCP when opened and
+//   carry packets as SSDTP2 frames (ssdtp.h).  A receiver thread reads the
+//   socket all the time; packets it decodes are delivered to reads inside the
+//   caller's library calls, in the order they arrived.  Sends not waited for
+//   are batched and go out at the latest with the next call that waits or
+//   polls on the device (status, wait, unregister) and when the library is
+//   unloaded; until then Vantor_WaitOnSendCompleting writes them and gives
+//   their status.  A blocking read wait without time-out ends with 6 after
+//   idle_wait quiet seconds.  A lost connection or a broken peer (bad flag,
+//   reserved byte, size beyond packet_limit, control frame of the wrong size,
+//   a packet unfinished for stall_limit seconds) ends every waiting read and
+//   unwritten send with 3, is named once in a "VANTOR_SIM:" line, and makes
+//   later sends and reads return 3 at once until the device is opened again.
+//   send_status and read_status do not apply to bridges.
 // - Devices.  Vantor_GetUnopenedDeviceType gives -1 for a number with no
 //   attached device.  Opening an open device again succeeds with the same
 //   handle and state.  Header and network mode are only recorded.
@@ -84,7 +98,8 @@
 //   Packets dropped at an unregistered device are not traced.
 // - Malformed settings are named in one line on standard output beginning
 //   "VANTOR_SIM:", printed when the settings are applied, and ignored.
-// - Not thread-safe: the program is single-threaded.
+// - Calls may come from several threads: each holds the library's lock while
+//   it works, and a blocking wait on a bridge releases it while it sleeps.
 #ifndef ZARK_PLATFORM_VANTOR_SIM_CONTROL_H
 #define ZARK_PLATFORM_VANTOR_SIM_CONTROL_H
 
