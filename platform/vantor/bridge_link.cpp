@@ -18,7 +18,7 @@ std::string PeerOf(const Device &device)
 
 void Complain(const Device &device, const std::string &what)
 {
-    std::printf("VANTOR_SIM: device %d (%s): %s\n", device.number, PeerOf(device).c_str(), what.c_str());
+    std::printf("VANTOR_SIM: device %d: %s\n", device.number, what.c_str());
     std::fflush(stdout);
 }
 
@@ -44,7 +44,7 @@ void NoticeLoss(SimState &state, Device &device)
         return;
     }
     device.link_lost = true;
-    Complain(device, "link lost: " + reason);
+    Complain(device, "link to " + PeerOf(device) + " lost: " + reason);
     FinishSends(state, device, VANTOR_TRANSFER_ERROR_DISCONNECT);
     for (std::uint64_t key : device.pending_reads) {
         state.transfers.at(key).status = VANTOR_TRANSFER_ERROR_DISCONNECT;
