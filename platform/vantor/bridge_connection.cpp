@@ -1,5 +1,7 @@
 #include "bridge_connection.h"
 
+#include "sim_settings.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -36,11 +38,6 @@ std::string SecondsText(double seconds)
     char text[32];
     std::snprintf(text, sizeof text, "%g s", seconds);
     return text;
-}
-
-std::string Endpoint(const std::string &host, std::uint16_t port)
-{
-    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
 // One attempt at one address, bounded by until.  The socket, or -1 with errno-style reason.
@@ -108,7 +105,7 @@ std::shared_ptr<BridgeConnection> BridgeConnection::Connect(const std::string &h
             break;
         }
     }
-    reason = "cannot connect to " + Endpoint(host, port) + ": " + why;
+    reason = "cannot connect to " + EndpointText(host, port) + ": " + why;
     return nullptr;
 }
 

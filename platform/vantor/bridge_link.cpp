@@ -10,12 +10,6 @@
 namespace vantor_sim {
 namespace {
 
-std::string PeerOf(const Device &device)
-{
-    const bool ipv6 = device.host.find(':') != std::string::npos;
-    return (ipv6 ? "[" + device.host + "]" : device.host) + ":" + std::to_string(device.port);
-}
-
 void Complain(const Device &device, const std::string &what)
 {
     std::printf("VANTOR_SIM: device %d: %s\n", device.number, what.c_str());
@@ -44,7 +38,7 @@ void NoticeLoss(SimState &state, Device &device)
         return;
     }
     device.link_lost = true;
-    Complain(device, "link to " + PeerOf(device) + " lost: " + reason);
+    Complain(device, "link to " + EndpointText(device.host, device.port) + " lost: " + reason);
     FinishSends(state, device, VANTOR_TRANSFER_ERROR_DISCONNECT);
     for (std::uint64_t key : device.pending_reads) {
         state.transfers.at(key).status = VANTOR_TRANSFER_ERROR_DISCONNECT;

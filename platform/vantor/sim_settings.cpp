@@ -80,40 +80,6 @@ std::vector<std::string_view> Split(std::string_view text, char separator)
 
 bool ReadVersion(std::string_view value, double &version);
 
-// HOST:PORT or [IPV6]:PORT.
-bool ReadEndpoint(std::string_view text, AttachedDevice &device)
-{
-    text = Trim(text);
-    std::string_view host;
-    std::string_view port;
-    if (!text.empty() && text.front() == '[') {
-        const std::size_t close = text.find(']');
-        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':') {
-            return false;
-        }
-        host = text.substr(1, close - 1);
-        port = text.substr(close + 2);
-    } else {
-        const std::size_t colon = text.rfind(':');
-        if (colon == std::string_view::npos) {
-            return false;
-        }
-        host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-        // An IPv6 address needs its brackets, or its port could not be told apart.
-        if (host.find(':') != std::string_view::npos) {
-            return false;
-        }
-    }
-    auto number = ReadInteger(port, 1, 65535);
-    if (host.empty() || !number || host.find_first_of(" \t") != std::string_view::npos) {
-        return false;
-    }
-    device.host = std::string(host);
-    device.port = static_cast<std::uint16_t>(*number);
-    return true;
-}
-
 bool ReadSeconds(std::string_view value, double &seconds)
 {
     double result = 0.0;
@@ -136,8 +102,13 @@ bool ReadDevices(std::string_view value, std::vector<AttachedDevice> &devices)
             }
             const std::size_t at = entry.find('@');
             AttachedDevice device;
-            if (at != std::string_view::npos && (at < colon || !ReadEndpoint(entry.substr(at + 1), device))) {
-                return false;
+            if (at != std::string_view::npos) {
+                std::optional<Endpoint> endpoint = ParseEndpoint(entry.substr(at + 1));
+                if (at < colon || !endpoint) {
+                    return false;
+                }
+                device.host = std::move(endpoint->host);
+                device.port = endpoint->port;
             }
             auto number = ReadInteger(entry.substr(0, colon), 0, 31);
             auto type = ReadInteger(entry.substr(colon + 1, at == std::string_view::npos ? at : at - colon - 1),
@@ -307,6 +278,43 @@ bool ApplyItem(std::string_view name, std::string_view value, Settings &settings
 }
 
 } // namespace
+
+std::optional<Endpoint> ParseEndpoint(std::string_view text, bool zero_port)
+{
+    text = Trim(text);
+    std::string_view host;
+    std::string_view port;
+    if (!text.empty() && text.front() == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':') {
+            return std::nullopt;
+        }
+        host = text.substr(1, close - 1);
+        port = text.substr(close + 2);
+    } else {
+        const std::size_t colon = text.rfind(':');
+        if (colon == std::string_view::npos) {
+            return std::nullopt;
+        }
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+        // An IPv6 address needs its brackets, or its port could not be told apart.
+        if (host.find(':') != std::string_view::npos) {
+            return std::nullopt;
+        }
+    }
+    auto number = ReadInteger(port, zero_port ? 0 : 1, 65535);
+    if (host.empty() || !number || host.find_first_of(" \t") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return Endpoint{std::string(host), static_cast<std::uint16_t>(*number)};
+}
+
+std::string EndpointText(const std::string &host, std::uint16_t port)
+{
+    const bool ipv6 = host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
 
 ParsedSettings ParseSettings(std::string_view text)
 {

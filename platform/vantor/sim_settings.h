@@ -115,6 +115,16 @@ struct ParsedSettings {
 
 ParsedSettings ParseSettings(std::string_view text);
 
+// HOST:PORT or [IPV6]:PORT, as a bridge device or the node names a TCP
+// endpoint; port 0 only where zero_port allows it.
+struct Endpoint {
+    std::string host;
+    std::uint16_t port = 0;
+};
+std::optional<Endpoint> ParseEndpoint(std::string_view text, bool zero_port = false);
+// The endpoint written back as ParseEndpoint reads it.
+std::string EndpointText(const std::string &host, std::uint16_t port);
+
 // The one complaint line for the malformed items, with its line feed; empty when there are none.
 std::string ComplaintLine(const std::vector<std::string> &malformed);
 

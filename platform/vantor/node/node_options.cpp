@@ -32,37 +32,6 @@ constexpr const char *kManual =
     "client on a busy link is refused.  Connections and broken peers are logged on\n"
     "standard error; SIGINT and SIGTERM end the node.\n";
 
-// ADDR:PORT or [ADDR]:PORT.
-bool ReadListen(std::string_view text, NodeOptions &options)
-{
-    std::string_view host;
-    std::string_view port;
-    if (!text.empty() && text.front() == '[') {
-        const std::size_t close = text.find(']');
-        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':') {
-            return false;
-        }
-        host = text.substr(1, close - 1);
-        port = text.substr(close + 2);
-    } else {
-        const std::size_t colon = text.rfind(':');
-        if (colon == std::string_view::npos || text.substr(0, colon).find(':') != std::string_view::npos) {
-            return false;
-        }
-        host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-    }
-    unsigned value = 0;
-    const char *end = port.data() + port.size();
-    auto [stop, error] = std::from_chars(port.data(), end, value);
-    if (host.empty() || port.empty() || error != std::errc() || stop != end || value > 65535) {
-        return false;
-    }
-    options.host = std::string(host);
-    options.port = static_cast<std::uint16_t>(value);
-    return true;
-}
-
 // A far-end option is read as the device library's setting of that name.
 bool ApplySetting(const char *name, const char *value, vantor_sim::Settings &settings)
 {
@@ -140,7 +109,10 @@ ParsedOptions ParseNodeOptions(int argc, char **argv)
         const std::string given = previous < argc ? argv[previous] : "";
         switch (code) {
         case kListen:
-            if (!ReadListen(optarg, parsed.options)) {
+            if (auto endpoint = vantor_sim::ParseEndpoint(optarg, true)) {
+                parsed.options.host = std::move(endpoint->host);
+                parsed.options.port = endpoint->port;
+            } else {
                 return Failure("invalid --listen value '" + std::string(optarg) + "'");
             }
             break;
