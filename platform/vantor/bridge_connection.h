@@ -29,8 +29,9 @@ namespace vantor_sim {
 
 struct BridgeOptions {
     std::uint64_t packet_limit = kDefaultPacketLimit;
-    // A packet begun and not finished, or a send the peer accepts nothing of,
-    // for this long breaks the connection.
+    // A peer silent this long in the middle of a frame or packet, or accepting
+    // nothing we send for this long, breaks the connection.  Slow but steady
+    // peers are fine: only silence counts, never a packet's whole duration.
     double stall_seconds = 10.0;
     // Connecting gives up after this long.
     double connect_seconds = 3.0;

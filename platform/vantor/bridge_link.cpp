@@ -47,30 +47,6 @@ void NoticeLoss(SimState &state, Device &device)
     device.timed_reads.clear();
 }
 
-bool Open(SimState &state, Device &device)
-{
-    if (device.bridge && !device.bridge->BrokenReason().empty()) {
-        NoticeLoss(state, device);
-    }
-    if (device.bridge && !device.link_lost) {
-        return true; // opening an open device again keeps it as it is
-    }
-    device.bridge.reset();
-    BridgeOptions options;
-    options.packet_limit = state.settings.packet_limit;
-    options.stall_seconds = state.settings.stall_limit_seconds;
-    std::string reason;
-    device.bridge = BridgeConnection::Connect(device.host, device.port, options, reason);
-    if (!device.bridge) {
-        Complain(device, reason);
-        return false;
-    }
-    device.link_lost = false;
-    device.bridge->SetReceiving(device.registered);
-    device.last_send = Clock::now();
-    return true;
-}
-
 // Takes in what arrived, without writing what is queued: a read started
 // between queued sends must not cost a system call.
 void Collect(SimState &state, Device &device)
@@ -89,6 +65,31 @@ void Collect(SimState &state, Device &device)
     }
     ExpireReads(state, device);
     NoticeLoss(state, device);
+}
+
+bool Open(SimState &state, Device &device)
+{
+    // What arrived before a loss stays the reads' and the queue's.
+    if (device.bridge && !device.bridge->BrokenReason().empty()) {
+        Collect(state, device);
+    }
+    if (device.bridge && !device.link_lost) {
+        return true; // opening an open device again keeps it as it is
+    }
+    device.bridge.reset();
+    BridgeOptions options;
+    options.packet_limit = state.settings.packet_limit;
+    options.stall_seconds = state.settings.stall_limit_seconds;
+    std::string reason;
+    device.bridge = BridgeConnection::Connect(device.host, device.port, options, reason);
+    if (!device.bridge) {
+        Complain(device, reason);
+        return false;
+    }
+    device.link_lost = false;
+    device.bridge->SetReceiving(device.registered);
+    device.last_send = Clock::now();
+    return true;
 }
 
 void Poll(SimState &state, Device &device)

@@ -23,8 +23,9 @@
 //   idle_wait=S          a bridge's blocking wait for a read without time-out
 //                        ends with status 6 after S seconds in which nothing
 //                        was sent or arrived (S > 0, decimals)        default 1
-//   stall_limit=S        a bridge whose peer leaves a packet unfinished, or
-//                        accepts nothing sent, for S seconds is broken  default 10
+//   stall_limit=S        a bridge whose peer sends nothing for S seconds in the
+//                        middle of a frame or packet, or accepts nothing we
+//                        send for S seconds, is broken               default 10
 //   reply_fault=KIND     what goes wrong with the target's faulty replies:
 //                        none, header_crc, data_crc, truncate, pad,
 //                        transaction_id, eep, duplicate or drop     default none
