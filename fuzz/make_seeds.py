@@ -165,6 +165,40 @@ CMDLIST_FILES = [
 ]
 
 
+def ssdtp_frame(flag, payload=b"", size=None, reserved=0):
+    """An SSDTP2 frame: flag, reserved byte, 80-bit size most significant first, payload."""
+    size = len(payload) if size is None else size
+    return bytes([flag, reserved]) + size.to_bytes(10, "big") + payload
+
+
+def ssdtp_input(frames, limit=4096, cuts=(1, 1, 1, 1)):
+    """Packet limit (two bytes), cut pattern (four bytes), then the stream."""
+    return limit.to_bytes(2, "big") + bytes(cuts) + b"".join(frames)
+
+
+EOP, EEP, FRAGMENT, TIME, TIME_ALT, SPEED = 0x00, 0x01, 0x02, 0x30, 0x31, 0x38
+SSDTP = [
+    ssdtp_input([ssdtp_frame(EOP, b"\xfe\x01\x02"), ssdtp_frame(EEP, b"\x20\x01")]),
+    ssdtp_input([ssdtp_frame(FRAGMENT, b"\xfe"), ssdtp_frame(EEP, b"\x01")], cuts=(12, 1, 0, 13)),
+    ssdtp_input([ssdtp_frame(FRAGMENT, b"ab"), ssdtp_frame(FRAGMENT, b"c"), ssdtp_frame(EOP, b"d")],
+                cuts=(5, 12, 0, 3)),
+    ssdtp_input([ssdtp_frame(TIME, b"\x05\x00"), ssdtp_frame(FRAGMENT, b"ab"), ssdtp_frame(TIME_ALT, b"\x3f\x00"),
+                 ssdtp_frame(SPEED, b"\x00\x0a"), ssdtp_frame(EOP, b"c"), ssdtp_frame(TIME, b"\x06\x00")],
+                cuts=(7, 7, 7, 7)),
+    ssdtp_input([ssdtp_frame(EOP), ssdtp_frame(FRAGMENT), ssdtp_frame(EEP)], limit=0, cuts=(12, 12, 12, 12)),
+    ssdtp_input([ssdtp_frame(EOP, b"x"), ssdtp_frame(0x03, b"y")]),                   # unknown flag
+    ssdtp_input([ssdtp_frame(EOP, b"x", reserved=1)]),                               # reserved byte
+    ssdtp_input([ssdtp_frame(EOP, size=1 << 79)]),                                   # 80-bit size
+    ssdtp_input([ssdtp_frame(EOP, size=(1 << 64) + 1)]),
+    ssdtp_input([ssdtp_frame(EOP, bytes(8)), ssdtp_frame(EOP, bytes(9))], limit=8, cuts=(3, 30, 3, 3)),
+    ssdtp_input([ssdtp_frame(FRAGMENT, bytes(5)), ssdtp_frame(EOP, bytes(4))], limit=8),
+    ssdtp_input([ssdtp_frame(TIME, b"\x01")]),                                       # control frames of 1 byte
+    ssdtp_input([ssdtp_frame(SPEED, b"\x01\x02\x03")]),
+    ssdtp_input([ssdtp_frame(FRAGMENT, b"ab"), ssdtp_frame(EOP, b"cdef")[:14]]),       # cut in a payload
+    ssdtp_input([ssdtp_frame(EOP, b"ab")[:7]], cuts=(0, 2, 0, 1)),                     # cut in a header
+]
+
+
 def strip_comments(text):
     return re.sub(r"/\*.*?\*/", "", text, flags=re.S)
 
@@ -239,6 +273,9 @@ def main():
         for kind in range(1, 9) for every in (0, 1)
     ]
     write_seeds("fuzz_vantor_target", sessions)
+
+    # Packet limit, cut pattern, then the SSDTP2 stream.
+    write_seeds("fuzz_ssdtp", SSDTP)
 
     # Control byte: base in bits 1..0.
     spacewire = SPACEWIRE_TEXTS + lists("examples/spacewire*.txt") + \
