@@ -58,7 +58,7 @@ bool SsdtpDeframer::StartFrame()
     case kSsdtpEop:
     case kSsdtpEep:
     case kSsdtpFragment:
-        if (huge || size > limit_ || packet_.size() + size > limit_) {
+        if (huge || size > limit_ - packet_.size()) {
             return Fail("packet larger than the limit of " + std::to_string(limit_) + " bytes");
         }
         break;
