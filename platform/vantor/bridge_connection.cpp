@@ -189,7 +189,7 @@ void BridgeConnection::ReceiveLoop()
         }
         if (ready == 0) {
             if (Clock::now() >= LastArrival() + stall) {
-                Break("a packet begun was not completed within " + SecondsText(options_.stall_seconds));
+                Break("nothing came for " + SecondsText(options_.stall_seconds) + " in the middle of a packet");
                 return;
             }
             continue;
@@ -215,12 +215,14 @@ void BridgeConnection::ReceiveLoop()
         }
         last_arrival_.store(Clock::now().time_since_epoch().count());
         const bool sound = deframer.Feed(std::span(chunk.data(), static_cast<std::size_t>(count)), events);
-        if (!receiving_.load()) {
-            std::erase_if(events, [](const SsdtpEvent &event) { return event.kind == SsdtpEvent::Kind::Packet; });
-        }
         if (!events.empty()) {
             {
+                // Checked under the lock that SetReceiving takes, so a packet is
+                // kept exactly when it completed while receiving was on.
                 std::lock_guard<std::mutex> guard(mutex_);
+                if (!receiving_) {
+                    std::erase_if(events, [](const SsdtpEvent &e) { return e.kind == SsdtpEvent::Kind::Packet; });
+                }
                 if (inbox_.empty()) {
                     inbox_.swap(events);
                 } else {
@@ -245,6 +247,9 @@ bool BridgeConnection::WaitWritable()
         const int ready = poll(&writable, 1, MillisecondsUntil(until));
         if (ready > 0 || (ready < 0 && errno == EINTR)) {
             return true;
+        }
+        if (ready < 0) {
+            return false;
         }
         if (ready == 0 && Clock::now() >= until) {
             return false;
@@ -274,8 +279,15 @@ bool BridgeConnection::Queue(std::span<const std::span<const std::uint8_t>> pack
     return true;
 }
 
+void BridgeConnection::SetReceiving(bool on)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    receiving_ = on;
+}
+
 bool BridgeConnection::Flush()
 {
+    ++flushes_;
     const bool written = Write(queued_);
     queued_.clear();
     return written;

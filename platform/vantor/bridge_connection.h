@@ -57,6 +57,8 @@ public:
     // Writes everything queued; false when the connection broke, now or before.
     bool Flush();
     bool Queued() const { return !queued_.empty(); }
+    // Counts the flushes, so that a caller can tell its earlier queued frames went out.
+    std::uint64_t Flushes() const { return flushes_; }
     static constexpr std::size_t kFlushBytes = 64 * 1024;
 
     // Moves everything received since the last call into events, oldest first.
@@ -68,7 +70,7 @@ public:
     // When bytes last came from the peer (the connection's start before any).
     Clock::time_point LastArrival() const;
     // Packets that complete while receiving is off are dropped at once.
-    void SetReceiving(bool on) { receiving_.store(on); }
+    void SetReceiving(bool on);
 
 private:
     BridgeConnection(int fd, const BridgeOptions &options);
@@ -79,10 +81,11 @@ private:
 
     int fd_;
     BridgeOptions options_;
-    std::atomic<bool> receiving_{false};
+    bool receiving_ = false; // guarded by mutex_
     std::atomic<bool> closing_{false};
     std::atomic<Clock::rep> last_arrival_;
     std::vector<std::uint8_t> queued_; // frames not yet written; the caller's thread only
+    std::uint64_t flushes_ = 0;
     std::mutex mutex_; // guards inbox_ and broken_
     std::condition_variable arrived_;
     std::vector<SsdtpEvent> inbox_;

@@ -348,9 +348,9 @@ TEST_F(Bridge, BrokenStreamsBreakTheLink)
         {"time-code of 1 byte", "", Frame(ssdtp_peer::kTimeCode, {0x3f}), {}, "time-code"},
         {"time-code of 3 bytes", "", Frame(ssdtp_peer::kTimeCodeAlternate, {0x3f, 0, 0}), {}, "time-code"},
         {"link-speed of 1 byte", "", Frame(ssdtp_peer::kLinkSpeed, {0x01}), {}, "link-speed"},
-        {"header never finished", stalls, First(Header(ssdtp_peer::kEop, 1), 11), {}, "not completed within 0.2 s"},
-        {"payload never finished", stalls, Cat({Header(ssdtp_peer::kEop, 4), {1, 2, 3}}), {}, "not completed"},
-        {"no frame after an empty fragment", stalls, Frame(ssdtp_peer::kFragment, {}), {}, "not completed"},
+        {"header never finished", stalls, First(Header(ssdtp_peer::kEop, 1), 11), {}, "nothing came for 0.2 s"},
+        {"payload never finished", stalls, Cat({Header(ssdtp_peer::kEop, 4), {1, 2, 3}}), {}, "nothing came"},
+        {"no frame after an empty fragment", stalls, Frame(ssdtp_peer::kFragment, {}), {}, "nothing came"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
