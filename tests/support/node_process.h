@@ -25,6 +25,8 @@ public:
     int Stop();
     // The process's status without waiting: true while it runs.
     bool Running();
+    // The process id while it runs (for /proc and signals), -1 after.
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
