@@ -67,6 +67,7 @@ struct Connection {
     std::vector<std::uint8_t> out;     // frames to send; out_sent of them already went
     std::size_t out_sent = 0;
     Clock::time_point last_arrival = Clock::now();
+    Clock::time_point last_taken = Clock::now(); // when the client last took some of its replies
     std::size_t Pending() const { return out.size() - out_sent; }
 };
 
@@ -266,7 +267,17 @@ private:
             }
         } while (!c.unanswered.empty() && c.Pending() == 0);
         const auto stall = std::chrono::duration<double>(options_.far_end.stall_limit_seconds);
-        if (c.deframer.MidPacket() && Clock::now() - c.last_arrival >= stall) {
+        const Clock::time_point now = Clock::now();
+        if (c.Pending() == 0) {
+            c.last_taken = now;
+        }
+        if (!Reading(c)) {
+            // What the client sent waits unread in the node's socket: not its stall.
+            c.last_arrival = now;
+        }
+        if (c.Pending() > 0 && now - c.last_taken >= stall) {
+            Drop(link, "is a broken peer: it took none of its replies in time");
+        } else if (c.deframer.MidPacket() && now - c.last_arrival >= stall) {
             Drop(link, "is a broken peer: a packet begun was not completed in time");
         }
     }
@@ -274,6 +285,12 @@ private:
     // Answers decoded packets while the output stays under its high-water mark.
     void Answer(Connection &c)
     {
+        // What already went is let go before more is added: a client that
+        // always leaves some unread must not make out grow with all it took.
+        if (c.out_sent > 0 && !c.unanswered.empty() && c.Pending() < kOutputHighWater) {
+            c.out.erase(c.out.begin(), c.out.begin() + static_cast<std::ptrdiff_t>(c.out_sent));
+            c.out_sent = 0;
+        }
         while (!c.unanswered.empty() && c.Pending() < kOutputHighWater) {
             SsdtpEvent event = std::move(c.unanswered.front());
             c.unanswered.pop_front();
@@ -303,6 +320,7 @@ private:
                 return errno == EAGAIN || errno == EWOULDBLOCK;
             }
             c.out_sent += static_cast<std::size_t>(sent);
+            c.last_taken = Clock::now();
         }
         c.out.clear();
         c.out_sent = 0;

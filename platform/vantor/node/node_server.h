@@ -9,7 +9,8 @@
 // its replies is throttled by TCP itself.  At most that is kOutputHighWater,
 // one answer (at most 16 MiB of data plus its header), one read's worth of
 // decoded packets (kReadChunk bytes) and one unfinished packet (the packet
-// limit).
+// limit).  A client that takes none of its replies for the stall limit is
+// let go, so that a dead reader cannot hold a link for ever.
 #ifndef ZARK_PLATFORM_VANTOR_NODE_SERVER_H
 #define ZARK_PLATFORM_VANTOR_NODE_SERVER_H
 
