@@ -1,0 +1,175 @@
+#include "support/ssdtp_wire.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace ssdtp_wire {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point After(double seconds)
+{
+    return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+double Left(Clock::time_point until) { return std::chrono::duration<double>(until - Clock::now()).count(); }
+
+// Waits for events on fd until `until`; false at the limit.
+bool Ready(int fd, short events, Clock::time_point until)
+{
+    for (;;) {
+        pollfd wanted{fd, events, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        const int ready = poll(&wanted, 1, static_cast<int>(left < 0 ? 0 : left + 1));
+        if (ready > 0) return true;
+        if ((ready == 0 && Clock::now() >= until) || (ready < 0 && errno != EINTR)) return false;
+    }
+}
+
+sockaddr_in Loopback(std::uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+} // namespace
+
+Bytes Header(std::uint8_t flag, std::uint64_t size, std::uint16_t high, std::uint8_t reserved)
+{
+    Bytes header{flag, reserved, static_cast<std::uint8_t>(high >> 8), static_cast<std::uint8_t>(high)};
+    for (int shift = 56; shift >= 0; shift -= 8) header.push_back(static_cast<std::uint8_t>(size >> shift));
+    return header;
+}
+
+Bytes Frame(std::uint8_t flag, const Bytes &payload)
+{
+    Bytes frame = Header(flag, payload.size());
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    return frame;
+}
+
+void PrintTo(const Received &frame, std::ostream *out)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%02x", frame.flag);
+    *out << "flag " << text << ", " << frame.payload.size() << " bytes:";
+    for (std::size_t i = 0; i < std::min<std::size_t>(frame.payload.size(), 32); ++i) {
+        std::snprintf(text, sizeof text, " %02x", frame.payload[i]);
+        *out << text;
+    }
+}
+
+int Listen(std::uint16_t &port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = Loopback(0);
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(fd, 8) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+Link::Link(std::uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+{
+    const sockaddr_in to = Loopback(port);
+    if (fd_ < 0 || connect(fd_, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
+        Close();
+        return;
+    }
+    Adopt();
+}
+
+void Link::Adopt()
+{
+    int on = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    sockaddr_in self{};
+    socklen_t length = sizeof self;
+    getsockname(fd_, reinterpret_cast<sockaddr *>(&self), &length);
+    local_port_ = ntohs(self.sin_port);
+}
+
+void Link::Close()
+{
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+}
+
+std::size_t Link::SendSome(const Bytes &bytes, double quiet_seconds)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t sent = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (sent > 0) {
+            done += static_cast<std::size_t>(sent);
+        } else if ((sent < 0 && errno != EAGAIN && errno != EINTR) || !Ready(fd_, POLLOUT, After(quiet_seconds))) {
+            break;
+        }
+    }
+    return done;
+}
+
+bool Link::Fill(double seconds)
+{
+    const Clock::time_point until = After(seconds);
+    std::uint8_t chunk[65536];
+    for (;;) {
+        const ssize_t count = recv(fd_, chunk, sizeof chunk, 0);
+        if (count > 0) {
+            buffered_.insert(buffered_.end(), chunk, chunk + count);
+            return true;
+        }
+        if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
+            closed_ = true;
+            return false;
+        }
+        if (!Ready(fd_, POLLIN, until)) return false;
+    }
+}
+
+std::optional<Received> Link::Read(double seconds)
+{
+    const Clock::time_point until = After(seconds);
+    for (;;) {
+        std::uint64_t size = 0;
+        for (std::size_t i = 4; i < 12 && buffered_.size() >= 12; ++i) size = (size << 8) | buffered_[i];
+        if (buffered_.size() >= 12 && buffered_.size() - 12 >= size) {
+            const auto end = buffered_.begin() + 12 + static_cast<std::ptrdiff_t>(size);
+            Received frame{buffered_[0], Bytes(buffered_.begin() + 12, end)};
+            buffered_.erase(buffered_.begin(), end);
+            return frame;
+        }
+        if (!Fill(Left(until))) return std::nullopt;
+    }
+}
+
+std::size_t Link::Drain(std::size_t most, double seconds)
+{
+    const Clock::time_point until = After(seconds);
+    std::size_t taken = 0;
+    do {
+        taken += buffered_.size();
+        buffered_.clear();
+    } while (taken < most && Fill(Left(until)));
+    return taken;
+}
+
+} // namespace ssdtp_wire
