@@ -233,6 +233,7 @@ private:
     void Service(Link &link, short revents)
     {
         Connection &c = *link.connection;
+        const bool was_reading = Reading(c);
         if ((revents & POLLOUT) != 0 && !Flush(c)) {
             Drop(link, "broke off (sending failed)");
             return;
@@ -271,8 +272,9 @@ private:
         if (c.Pending() == 0) {
             c.last_taken = now;
         }
-        if (!Reading(c)) {
-            // What the client sent waits unread in the node's socket: not its stall.
+        if (!was_reading || !Reading(c)) {
+            // What the client sent waits unread in the node's socket: not its
+            // stall, until the node has had a chance to read again.
             c.last_arrival = now;
         }
         if (c.Pending() > 0 && now - c.last_taken >= stall) {
