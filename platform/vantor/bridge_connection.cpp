@@ -174,30 +174,28 @@ void BridgeConnection::ReceiveLoop()
     SsdtpDeframer deframer(options_.packet_limit);
     const Clock::duration stall = Seconds(options_.stall_seconds);
     for (;;) {
-        int wait_ms = -1;
-        if (deframer.MidPacket()) {
-            wait_ms = MillisecondsUntil(LastArrival() + stall);
-        }
-        pollfd readable{fd_, POLLIN, 0};
-        const int ready = poll(&readable, 1, wait_ms);
-        if (closing_.load()) {
-            return;
-        }
-        if (ready < 0 && errno != EINTR) {
-            Break(std::string("receiving failed: ") + std::strerror(errno));
-            return;
-        }
-        if (ready == 0) {
-            if (Clock::now() >= LastArrival() + stall) {
+        // Between packets a blocking receive is all it takes (closing wakes it
+        // with the end of the stream); inside one, silence is timed.
+        const bool mid_packet = deframer.MidPacket();
+        if (mid_packet) {
+            pollfd readable{fd_, POLLIN, 0};
+            const int ready = poll(&readable, 1, MillisecondsUntil(LastArrival() + stall));
+            if (closing_.load()) {
+                return;
+            }
+            if (ready < 0 && errno != EINTR) {
+                Break(std::string("receiving failed: ") + std::strerror(errno));
+                return;
+            }
+            if (ready == 0 && Clock::now() >= LastArrival() + stall) {
                 Break("nothing came for " + SecondsText(options_.stall_seconds) + " in the middle of a packet");
                 return;
             }
-            continue;
+            if (ready <= 0) {
+                continue;
+            }
         }
-        if (ready < 0) {
-            continue;
-        }
-        const ssize_t count = recv(fd_, chunk.data(), chunk.size(), MSG_DONTWAIT);
+        const ssize_t count = recv(fd_, chunk.data(), chunk.size(), mid_packet ? MSG_DONTWAIT : 0);
         if (closing_.load()) {
             return;
         }
