@@ -56,7 +56,6 @@ public:
     bool Queue(std::span<const std::span<const std::uint8_t>> packets, int eop);
     // Writes everything queued; false when the connection broke, now or before.
     bool Flush();
-    bool Queued() const { return !queued_.empty(); }
     // Counts the flushes, so that a caller can tell its earlier queued frames went out.
     std::uint64_t Flushes() const { return flushes_; }
     static constexpr std::size_t kFlushBytes = 64 * 1024;

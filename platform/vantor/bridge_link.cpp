@@ -94,7 +94,8 @@ bool Open(SimState &state, Device &device)
 
 void Poll(SimState &state, Device &device)
 {
-    if (device.bridge && (device.bridge->Queued() || !device.unfinished_sends.empty())) {
+    // Every queued frame belongs to an unfinished send.
+    if (device.bridge && !device.unfinished_sends.empty()) {
         const bool written = device.bridge->Flush();
         device.last_send = Clock::now();
         FinishSends(state, device, written ? VANTOR_TRANSFER_SUCCESS : VANTOR_TRANSFER_ERROR_DISCONNECT);
@@ -137,7 +138,6 @@ TransferStatus StartRead(SimState &state, Device &device)
 // (nothing sent, nothing arrived) for idle_wait seconds.
 TransferStatus Wait(SimState &state, Device &device, std::uint64_t key, std::unique_lock<std::mutex> &lock)
 {
-    const std::uint64_t generation = state.generation;
     const Clock::time_point begun = Clock::now();
     const auto idle = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(state.settings.idle_wait_seconds));
@@ -162,11 +162,8 @@ TransferStatus Wait(SimState &state, Device &device, std::uint64_t key, std::uni
                 return read.status;
             }
         }
-        lock.unlock();
-        bridge->WaitForArrival(until);
-        lock.lock();
-        if (state.generation != generation || state.transfers.find(key) == state.transfers.end()) {
-            return VANTOR_TRANSFER_ERROR_NOT_FOUND; // released or reset meanwhile by another thread
+        if (SleepUnlocked(state, lock, key, [&bridge, until] { bridge->WaitForArrival(until); }) == nullptr) {
+            return VANTOR_TRANSFER_ERROR_NOT_FOUND;
         }
     }
 }

@@ -42,24 +42,19 @@ void Poll(SimState &state, Device &device) { ExpireReads(state, device); }
 TransferStatus Wait(SimState &state, Device &device, std::uint64_t key, std::unique_lock<std::mutex> &lock)
 {
     ExpireReads(state, device);
-    const std::uint64_t generation = state.generation;
-    auto found = state.transfers.find(key);
-    if (found->second.status == VANTOR_TRANSFER_STARTED && found->second.deadline) {
-        const Clock::time_point deadline = *found->second.deadline;
-        lock.unlock();
-        std::this_thread::sleep_until(deadline);
-        lock.lock();
-        found = state.transfers.find(key);
-        if (state.generation != generation || found == state.transfers.end()) {
-            return VANTOR_TRANSFER_ERROR_NOT_FOUND; // released or reset meanwhile by another thread
+    Transfer *read = &state.transfers.at(key);
+    if (read->status == VANTOR_TRANSFER_STARTED && read->deadline) {
+        const Clock::time_point deadline = *read->deadline;
+        read = SleepUnlocked(state, lock, key, [deadline] { std::this_thread::sleep_until(deadline); });
+        if (read == nullptr) {
+            return VANTOR_TRANSFER_ERROR_NOT_FOUND;
         }
     }
-    Transfer &read = found->second;
-    if (read.status == VANTOR_TRANSFER_STARTED) {
-        read.status = VANTOR_TRANSFER_ERROR_TIMEOUT;
+    if (read->status == VANTOR_TRANSFER_STARTED) {
+        read->status = VANTOR_TRANSFER_ERROR_TIMEOUT;
         Unpend(device, key);
     }
-    return read.status;
+    return read->status;
 }
 
 void SetReceiving(SimState &, Device &, bool) {}

@@ -23,6 +23,20 @@ void Unpend(Device &device, std::uint64_t key);
 // Moves waiting packets into the device's pending reads.
 void DrainWaiting(SimState &state, Device &device);
 
+// Runs sleep with the library's lock released, so that other threads' calls
+// go on meanwhile.  The read with this key is found again afterwards: null
+// when another thread released it or reset the library in the meantime.
+template <typename Sleep>
+Transfer *SleepUnlocked(SimState &state, std::unique_lock<std::mutex> &lock, std::uint64_t key, Sleep sleep)
+{
+    const std::uint64_t generation = state.generation;
+    lock.unlock();
+    sleep();
+    lock.lock();
+    auto found = state.transfers.find(key);
+    return state.generation == generation && found != state.transfers.end() ? &found->second : nullptr;
+}
+
 } // namespace vantor_sim
 
 #endif

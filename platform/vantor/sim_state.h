@@ -52,7 +52,7 @@ struct Device {
     std::string host;
     std::uint16_t port = 0;
     std::shared_ptr<BridgeConnection> bridge;
-    bool link_lost = false;
+    bool link_lost = false; // never set on an in-process link
     Clock::time_point last_send{};
 };
 

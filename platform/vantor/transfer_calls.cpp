@@ -35,7 +35,7 @@ TransferStatus StartSend(SimState &state, Device &device, PacketViews packets, b
     }
     const TransferStatus status = state.transfers.at(key).status;
     // A link that is gone refuses at once, whether or not the caller waits.
-    if (status == VANTOR_TRANSFER_ERROR_DISCONNECT && device.backend == &kBridgeLink) {
+    if (device.link_lost) {
         return status;
     }
     return wait ? status : VANTOR_TRANSFER_STARTED;
@@ -138,8 +138,7 @@ TransferStatus Vantor_ReadPackets(DeviceHandle handle, void *buffer, unsigned in
         read.status = at_once;
         *id = IdOf(AddTransfer(state, read));
         // Injected read faults keep the usual return; a lost link says so at once.
-        const bool lost = at_once == VANTOR_TRANSFER_ERROR_DISCONNECT && device->backend == &kBridgeLink;
-        return wait != 0 || lost ? read.status : VANTOR_TRANSFER_STARTED;
+        return wait != 0 || device->link_lost ? read.status : VANTOR_TRANSFER_STARTED;
     }
     if (!device->registered) {
         read.status = VANTOR_TRANSFER_ERROR_NOT_REGISTERED_TO_RECEIVE;

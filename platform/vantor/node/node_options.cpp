@@ -33,32 +33,11 @@ constexpr const char *kManual =
     "client on a busy link is refused.  Connections and broken peers are logged on\n"
     "standard error; SIGINT and SIGTERM end the node.\n";
 
-// A far-end option is read as the device library's setting of that name.
-bool ApplySetting(const char *name, const char *value, vantor_sim::Settings &settings)
+// A far-end option is one of the device library's settings: sound when that
+// setting alone reads without complaint.
+bool IsSoundSetting(const std::string &item)
 {
-    const std::string item = std::string(name) + "=" + value;
-    vantor_sim::ParsedSettings parsed = vantor_sim::ParseSettings(item);
-    if (!parsed.malformed.empty() || std::string_view(value).find(';') != std::string_view::npos) {
-        return false;
-    }
-    const vantor_sim::Settings &read = parsed.settings;
-    const std::string_view which(name);
-    if (which == "far_end") {
-        settings.far_end = read.far_end;
-    } else if (which == "target") {
-        settings.target_logical_address = read.target_logical_address;
-    } else if (which == "key") {
-        settings.key = read.key;
-    } else if (which == "reply_fault") {
-        settings.reply_fault = read.reply_fault;
-    } else if (which == "reply_fault_every") {
-        settings.reply_fault_every = read.reply_fault_every;
-    } else if (which == "packet_limit") {
-        settings.packet_limit = read.packet_limit;
-    } else if (which == "stall_limit") {
-        settings.stall_limit_seconds = read.stall_limit_seconds;
-    }
-    return true;
+    return item.find(';', item.find('=')) == std::string::npos && vantor_sim::ParseSettings(item).malformed.empty();
 }
 
 ParsedOptions Failure(std::string reason)
@@ -99,6 +78,7 @@ ParsedOptions ParseNodeOptions(int argc, char **argv)
     table.push_back(option{nullptr, 0, nullptr, 0});
 
     ParsedOptions parsed;
+    std::string far_end; // the far-end options as settings, read together at the end
     opterr = 0;
     optind = 1;
     for (;;) {
@@ -150,12 +130,15 @@ ParsedOptions ParseNodeOptions(int argc, char **argv)
             return Failure("unknown option '" + given + "'");
         default: {
             const SettingOption &setting = kSettings[code - kFirstSetting];
-            if (!ApplySetting(setting.setting, optarg, parsed.options.far_end)) {
+            const std::string item = std::string(setting.setting) + "=" + optarg;
+            if (!IsSoundSetting(item)) {
                 return Failure("invalid --" + std::string(setting.option) + " value '" + optarg + "'");
             }
+            far_end += item + ";";
         }
         }
     }
+    parsed.options.far_end = vantor_sim::ParseSettings(far_end).settings;
     if (optind < argc) {
         return Failure("unexpected argument '" + std::string(argv[optind]) + "'");
     }
