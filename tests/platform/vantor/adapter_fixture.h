@@ -16,6 +16,15 @@
 using hand_rmap::Bytes;
 using Arrivals = std::vector<std::pair<Bytes, int>>; // packets with their endings
 
+// A waiting send of one packet, released at once.
+inline TransferStatus SendWaiting(DeviceHandle device, Bytes bytes)
+{
+    TransferId id = nullptr;
+    const TransferStatus status = Vantor_SendPacket(device, bytes.data(), static_cast<unsigned>(bytes.size()), 1, &id);
+    Vantor_FreeSend(device, id);
+    return status;
+}
+
 class Adapter : public testing::Test {
 protected:
     // Applies the settings, opens device 0 and registers it to receive.
@@ -28,14 +37,9 @@ protected:
     // Every test releases what it started.
     void TearDown() override { EXPECT_EQ(vantor_sim::LiveTransferCount(), 0u); }
 
-    // A waiting send of one packet, released at once.
     TransferStatus Send(Bytes bytes, DeviceHandle device = nullptr)
     {
-        device = device != nullptr ? device : device_;
-        TransferId id = nullptr;
-        TransferStatus status = Vantor_SendPacket(device, bytes.data(), static_cast<unsigned>(bytes.size()), 1, &id);
-        Vantor_FreeSend(device, id);
-        return status;
+        return SendWaiting(device != nullptr ? device : device_, std::move(bytes));
     }
 
     // A read whose buffer and properties live in the test.

@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "adapter_fixture.h"
 #include "support/capture_stdout.h"
 #include "support/hand_rmap.h"
 #include "support/scratch_dir.h"
@@ -26,7 +27,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using hand_rmap::Cat, hand_rmap::First;
 using wire::Bytes, wire::Frame, wire::Header, wire::Received, wire::TimeCode;
-using Arrivals = std::vector<std::pair<Bytes, int>>; // packets with their endings
 constexpr int kEop = VANTOR_EOP_EOP, kEep = VANTOR_EOP_EEP;
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -72,15 +72,7 @@ protected:
         vantor_sim::ApplySettings(""); // closes the connections before the peers go
     }
 
-    // A waiting send of one packet, released at once.
-    TransferStatus Send(Bytes bytes)
-    {
-        TransferId id = nullptr;
-        const TransferStatus status =
-            Vantor_SendPacket(device_, bytes.data(), static_cast<unsigned>(bytes.size()), 1, &id);
-        Vantor_FreeSend(device_, id);
-        return status;
-    }
+    TransferStatus Send(Bytes bytes) { return SendWaiting(device_, std::move(bytes)); }
 
     struct Read {
         Bytes buffer;
