@@ -18,7 +18,7 @@ double ReadDouble(const char *text) { return std::strtod(text, nullptr); }
 
 namespace {
 
-enum class Option { Device, Mode, CommandList, Output, Timeout, ReceiveBuffer, DumpCommandList, Help, None };
+enum class Option { Device, Mode, CommandList, Output, Timeout, ReceiveBuffer, DumpCommandList, Help, Strict, None };
 
 struct OptionName {
     Option option;
@@ -36,6 +36,7 @@ constexpr OptionName kOptions[] = {
     {Option::ReceiveBuffer, "-receive_buf", '='},
     {Option::DumpCommandList, "-dump_cmdlist", '='},
     {Option::Help, "-help", '\0'},
+    {Option::Strict, "-strict", '\0'},
 };
 
 constexpr int kShortestOption = 2;
@@ -99,6 +100,9 @@ void ProcessArguments(int argc, char **argv)
         }
         case Option::DumpCommandList:
             specified_dump_output_file = value;
+            break;
+        case Option::Strict:
+            strict_mode = true;
             break;
         case Option::Help:
             ShowHelp();

@@ -8,3 +8,4 @@ const char *specified_mode = nullptr;
 const char *specified_input_file = nullptr;
 const char *specified_output_file = nullptr;
 const char *specified_dump_output_file = nullptr;
+bool strict_mode = false;

@@ -16,6 +16,9 @@ extern const char *specified_mode;
 extern const char *specified_input_file;
 extern const char *specified_output_file;
 extern const char *specified_dump_output_file;
+// -strict: values that do not fit, and similar doubts, are errors instead of
+// warnings, and the exit status tells how the run went.
+extern bool strict_mode;
 
 // Flags of OperatingMode and the four modes built from them.
 enum OperatingModeFlags : int {
