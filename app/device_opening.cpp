@@ -9,6 +9,7 @@
 #include "app/end_of_input.h"
 #include "app/settings.h"
 #include "common/console_input.h"
+#include "common/run_outcome.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ bool IsAttached(std::uint32_t mask, int number)
 [[noreturn]] void EndProgram()
 {
     std::fflush(stdout);
-    std::exit(0);
+    std::exit(strict_mode ? RUN_STARTUP_FAILED : 0);
 }
 
 // The device number of a one-device mask; 0 when the mask does not hold

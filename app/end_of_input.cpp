@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/settings.h"
+#include "common/run_outcome.h"
+
 void EndOfInputExit(bool after_prompt)
 {
     if (after_prompt) {
@@ -10,5 +13,5 @@ void EndOfInputExit(bool after_prompt)
     }
     std::puts("Standard input has ended, exiting.");
     std::fflush(stdout);
-    std::exit(0);
+    std::exit(strict_mode ? RUN_STARTUP_FAILED : 0);
 }

@@ -1,9 +1,13 @@
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/arguments.h"
 #include "app/device_opening.h"
 #include "app/mode_selection.h"
 #include "app/settings.h"
+#include "common/run_outcome.h"
+#include "common/stream_files.h"
+#include "common/stream_run.h"
 #include "device/vantor_api.h"
 #include "interactive/interactive_rmap.h"
 #include "interactive/interactive_spacewire.h"
@@ -39,15 +43,14 @@ int main(int argc, char **argv)
     DeviceHandle device = OpenDevice(specified_device);
     const OperatingMode mode = GetMode(specified_mode);
 
-    std::FILE *command_list = nullptr;
-    std::FILE *output = nullptr;
-    std::FILE *dump = nullptr;
+    StreamFiles files;
     if ((mode & MODE_FLAG_STREAM) != 0) {
-        command_list = GetInputCommandFile(specified_input_file);
-        output = GetOutputCommandFile(specified_output_file);
-        dump = GetDumpCommandOutputFile(specified_dump_output_file);
+        files.command_list = GetInputCommandFile(specified_input_file);
+        files.output_path = GetOutputCommandFile(specified_output_file);
+        files.dump_path = GetDumpCommandOutputFile(specified_dump_output_file);
     }
 
+    RunOutcome outcome = RUN_SUCCEEDED;
     switch (mode) {
     case MODE_INTERACTIVE_SPACEWIRE:
         IS_RequestCommand(device);
@@ -56,17 +59,22 @@ int main(int argc, char **argv)
         IR_MenuLoop(device);
         break;
     case MODE_SPACEWIRE_STREAM:
-        CS_CommandLoop(device, command_list, output, dump);
+        outcome = CS_CommandLoop(device, files);
         break;
     case MODE_RMAP_STREAM:
-        CR_CommandLoop(device, command_list, output, dump);
+        outcome = CR_CommandLoop(device, files);
         break;
     default:
         break;
     }
 
-    CloseIfOpen(command_list);
-    CloseIfOpen(output);
-    CloseIfOpen(dump);
-    return 0;
+    CloseIfOpen(files.command_list);
+    if (!CloseStreamFiles(files) && outcome == RUN_SUCCEEDED) {
+        outcome = RUN_COUNTED_ERRORS;
+    }
+    std::fflush(stdout);
+    if (const int signal_number = StreamRunSignal(); signal_number != 0) {
+        return 128 + signal_number;
+    }
+    return strict_mode ? outcome : 0;
 }

@@ -44,12 +44,12 @@ char AskLetter(const char *question, const char *valid)
 }
 
 // "" and " " mean that the user wants no file.
-std::FILE *OpenForWritingUnlessBlank(const std::string &path)
+std::optional<std::string> UnlessBlank(const std::string &path)
 {
     if (path.empty() || path == " ") {
-        return nullptr;
+        return std::nullopt;
     }
-    return OpenForWriting(path.c_str(), true);
+    return path;
 }
 
 } // namespace
@@ -93,24 +93,24 @@ std::FILE *GetInputCommandFile(const char *path)
     }
 }
 
-std::FILE *GetOutputCommandFile(const char *path)
+std::optional<std::string> GetOutputCommandFile(const char *path)
 {
     if (path != nullptr) {
-        return OpenForWritingUnlessBlank(path);
+        return UnlessBlank(path);
     }
     std::puts("Please enter the path to a file to store the output (or space to ignore output)");
     std::fflush(stdout);
     const auto line = ReadFromKeyboard();
     if (!line) {
-        return nullptr;
+        return std::nullopt;
     }
-    return OpenForWritingUnlessBlank(*line);
+    return UnlessBlank(*line);
 }
 
-std::FILE *GetDumpCommandOutputFile(const char *path)
+std::optional<std::string> GetDumpCommandOutputFile(const char *path)
 {
     if (path == nullptr) {
-        return nullptr;
+        return std::nullopt;
     }
-    return OpenForWritingUnlessBlank(path);
+    return UnlessBlank(path);
 }

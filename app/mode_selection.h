@@ -3,6 +3,8 @@
 #define ZARK_APP_MODE_SELECTION_H
 
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "app/settings.h"
 
@@ -13,9 +15,10 @@ OperatingMode GetMode(const char *text);
 
 // The command-list file, from path or asked for until one opens.
 std::FILE *GetInputCommandFile(const char *path);
-// The output file, from path or asked for; null for none ("" or " ").
-std::FILE *GetOutputCommandFile(const char *path);
-// The dump file, from path only; null for none.
-std::FILE *GetDumpCommandOutputFile(const char *path);
+// The output file's path, from path or asked for; none for "" or " ".  It is
+// opened only once the list has been accepted.
+std::optional<std::string> GetOutputCommandFile(const char *path);
+// The dump file's path, from path only; none when not given.
+std::optional<std::string> GetDumpCommandOutputFile(const char *path);
 
 #endif

@@ -63,7 +63,10 @@ void RunReads(benchmark::State &state, bool over_tcp)
         }
         default_base = 16;
         state.ResumeTiming();
-        CR_CommandLoop(device, list.get(), output.get(), nullptr);
+        StreamFiles files;
+        files.command_list = list.get();
+        files.output = output.get();
+        CR_CommandLoop(device, files);
     }
     vantor_sim::ApplySettings(""); // closes the connection
     state.SetItemsProcessed(state.iterations() * kReads);

@@ -84,7 +84,10 @@ void RunList(benchmark::State &state, const std::string &text, std::int64_t comm
         ResetPeak();
         state.ResumeTiming();
 
-        CR_CommandLoop(device, list, output, nullptr);
+        StreamFiles files;
+        files.command_list = list;
+        files.output = output;
+        CR_CommandLoop(device, files);
 
         state.PauseTiming();
         peak = std::max(peak, StatusField("VmHWM") - before);

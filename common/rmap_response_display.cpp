@@ -68,25 +68,16 @@ void WriteEnabledLine(const char *format, unsigned char flag, std::FILE *stream)
     std::fprintf(stream, format, flag != 0 ? "" : "not ");
 }
 
-void AppendToDataFile(const char *data_file, const Field &data)
+// The errno value of a data file that could not be written; 0 otherwise.
+int AppendToDataFile(const char *data_file, const Field &data)
 {
-    if (data_file == nullptr) {
-        return;
-    }
-    std::FILE *file = OpenForWriting(data_file, false);
-    if (file == nullptr) {
-        return;
-    }
-    const std::span<const std::uint8_t> bytes = data.View();
-    if (!bytes.empty()) {
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
-    }
-    std::fclose(file);
+    return data_file == nullptr ? 0 : AppendBytesToFile(data_file, data.View());
 }
 
 } // namespace
 
-bool DisplayRMAPResponse(const std::uint8_t *packet, int length, std::FILE *stream, const char *data_file)
+bool DisplayRMAPResponse(const std::uint8_t *packet, int length, std::FILE *stream, const char *data_file,
+                         ReplyDisplayed *shown)
 {
     static const std::uint8_t kNoBytes[1] = {0};
     if (length < 0 || (packet == nullptr && length > 0)) {
@@ -153,21 +144,27 @@ bool DisplayRMAPResponse(const std::uint8_t *packet, int length, std::FILE *stre
     WriteByteRow("Target address: ", target_address, stream);
     WriteNumberLine("Transaction identifier: ", RMAP_GetTransactionID(&record), stream);
     WriteNumberLine("Header CRC: ", RMAP_GetHeaderCRC(&record), stream);
+    if (shown != nullptr) {
+        shown->record = record;
+    }
     if (write_reply) {
         return true;
     }
     WriteByteRow("Data: ", data, stream);
-    AppendToDataFile(data_file, data);
+    const int data_file_error = AppendToDataFile(data_file, data);
+    if (shown != nullptr) {
+        shown->data_file_error = data_file_error;
+    }
     WriteNumberLine("Data CRC: ", RMAP_GetDataCRC(&record), stream);
     return true;
 }
 
 bool DisplayReceivedRMAPReply(const std::uint8_t *packet, int length, int end_type, std::FILE *stream,
-                              const char *data_file)
+                              const char *data_file, ReplyDisplayed *shown)
 {
     if (end_type == VANTOR_EOP_EEP) {
         std::fputs(kStructureError, stream);
         return false;
     }
-    return DisplayRMAPResponse(packet, length, stream, data_file);
+    return DisplayRMAPResponse(packet, length, stream, data_file, shown);
 }

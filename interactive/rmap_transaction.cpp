@@ -204,7 +204,7 @@ ReceiveBuffer IR_StartReceivingReply(DeviceHandle device, TransferId &id, Packet
 }
 
 void IR_ReceiveReply(DeviceHandle device, TransferId id, ReceiveBuffer buffer, PacketProperties &properties,
-                     TransferStatus status)
+                     TransferStatus status, const ExpectedReply *expected)
 {
     bool key_pressed = false;
     {
@@ -215,9 +215,13 @@ void IR_ReceiveReply(DeviceHandle device, TransferId id, ReceiveBuffer buffer, P
         std::fflush(stdout);
         WaitOnKeyPressOrReadCompleting(device, id, &status, &key_pressed);
         Vantor_FreeRead(device, id);
+        ReplyDisplayed shown;
         if (status == VANTOR_TRANSFER_SUCCESS) {
-            DisplayReceivedRMAPReply(buffer.data(), ReceivedLength(buffer, properties.len), properties.eop, stdout,
-                                     nullptr);
+            if (DisplayReceivedRMAPReply(buffer.data(), ReceivedLength(buffer, properties.len), properties.eop,
+                                         stdout, nullptr, &shown) &&
+                expected != nullptr) {
+                CheckReplyMatches(shown.record, *expected, "the command", nullptr);
+            }
         } else if (!key_pressed) {
             std::printf("Error reading reply: %s\n", DisplayStatus(status));
         }
@@ -282,7 +286,10 @@ bool IR_RequestCommand(int command, DeviceHandle device)
     ReceiveBuffer buffer = IR_StartReceivingReply(device, id, properties, status);
     Send(device, std::move(packet), length);
     if (buffer) {
-        IR_ReceiveReply(device, id, std::move(buffer), properties, status);
+        const ExpectedReply expected =
+            ExpectReplyTo(command, f.verify_data, f.acknowledge, f.increment_address, f.destination_address,
+                          f.source_address, static_cast<std::uint16_t>(f.transaction_identifier));
+        IR_ReceiveReply(device, id, std::move(buffer), properties, status, &expected);
     }
     Vantor_UnregisterReceiveOnAllPorts(device);
     return true;

@@ -5,6 +5,7 @@
 
 #include "device/vantor_api.h"
 #include "common/receive_buffer.h"
+#include "common/reply_check.h"
 
 // The command codes the menu passes.
 enum RmapCommandCode : int {
@@ -25,9 +26,10 @@ bool IR_RequestCommand(int command, DeviceHandle device);
 ReceiveBuffer IR_StartReceivingReply(DeviceHandle device, TransferId &id, PacketProperties &properties,
                                      TransferStatus &status);
 
-// Waits for the reply, until a key is pressed, and shows it.  Releases the
-// read and the buffer.
+// Waits for the reply, until a key is pressed, and shows it; a reply that
+// does not answer the command (expected, when not null) is said to.
+// Releases the read and the buffer.
 void IR_ReceiveReply(DeviceHandle device, TransferId id, ReceiveBuffer buffer, PacketProperties &properties,
-                     TransferStatus status);
+                     TransferStatus status, const ExpectedReply *expected = nullptr);
 
 #endif

@@ -5,47 +5,69 @@
 
 #include "app/settings.h"
 #include "cmdlist/read_commands.h"
+#include "common/stream_run.h"
 #include "stream_rmap/rmap_execution.h"
 #include "stream_rmap/rmap_loops.h"
 #include "stream_rmap/rmap_parser.h"
+#include "stream_rmap/run_order.h"
 
-void CR_CommandLoop(DeviceHandle device, std::FILE *command_list, std::FILE *output, std::FILE *dump)
+namespace {
+
+long long CountCommands(RmapCommand *chain)
+{
+    long long count = 0;
+    VisitInRunOrder(chain, [&count](RmapCommand &) { ++count; });
+    return count;
+}
+
+} // namespace
+
+RunOutcome CR_CommandLoop(DeviceHandle device, StreamFiles &files)
 {
     int output_base = -1;
     int errors = 0;
     IncludeChain include_files;
 
-    std::optional<std::string> text = ReadCommands(command_list, &include_files, 0);
+    std::optional<std::string> text = ReadCommands(files.command_list, &include_files, 0);
     if (!text) {
         std::puts("There was an error reading the command list file.");
-        return;
+        return RUN_LIST_REFUSED;
     }
-    if (dump != nullptr && !text->empty()) {
-        std::fwrite(text->data(), 1, text->size(), dump);
-    }
+    WriteStreamDump(files, *text);
 
-    RmapCommandPtr chain = CR_ProcessCommands(*text, &output_base);
+    bool refused = false;
+    RmapCommandPtr chain = CR_ProcessCommands(*text, &output_base, &refused);
     text.reset();
     if (!chain) {
-        return;
+        // A list without commands is accepted: it runs nothing, and says nothing more.
+        if (!refused) {
+            OpenStreamOutput(files);
+        }
+        return refused ? RUN_LIST_REFUSED : RUN_SUCCEEDED;
     }
     if (!CR_DealWithLoopCommands(chain.get())) {
         CR_FreeCommands(std::move(chain));
-        return;
+        return RUN_LIST_REFUSED;
     }
 
     // Replies are shown in the list's output base, whatever base its values were read in.
     default_base = output_base > 0 ? output_base : 16;
+    std::FILE *output = OpenStreamOutput(files);
 
+    StreamRunBegin(output);
     Vantor_RegisterReceiveOnAllPorts(device);
-    CR_ExecuteCommands(device, chain.get(), output, errors);
+    const long long run = CR_ExecuteCommands(device, chain.get(), output, errors);
     CR_WaitOnResponses(device, chain.get(), output, errors);
     Vantor_UnregisterReceiveOnAllPorts(device);
+    StreamRunEnd();
 
-    if (errors != 0) {
+    if (StreamRunInterrupted()) {
+        ReportInterruption(run, CountCommands(chain.get()));
+    } else if (errors != 0) {
         std::printf("There were %d errors encountered performing the command list\n", errors);
     } else {
         std::puts("The command list was successfully executed.");
     }
     CR_ReleaseCommands(device, std::move(chain));
+    return errors != 0 ? RUN_COUNTED_ERRORS : RUN_SUCCEEDED;
 }

@@ -2,11 +2,12 @@
 #ifndef ZARK_STREAM_RMAP_CR_COMMAND_LOOP_H
 #define ZARK_STREAM_RMAP_CR_COMMAND_LOOP_H
 
-#include <cstdio>
-
+#include "common/run_outcome.h"
+#include "common/stream_files.h"
 #include "device/vantor_api.h"
 
-// Reads, parses and runs the command list; output and dump may be null.
-void CR_CommandLoop(DeviceHandle device, std::FILE *command_list, std::FILE *output, std::FILE *dump);
+// Reads, parses and runs the command list; the dump and output files are
+// opened on the way (see StreamFiles).
+RunOutcome CR_CommandLoop(DeviceHandle device, StreamFiles &files);
 
 #endif

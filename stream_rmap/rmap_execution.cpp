@@ -4,8 +4,12 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <string>
 
 #include "common/display.h"
+#include "common/reply_check.h"
+#include "common/stream_files.h"
+#include "common/stream_run.h"
 #include "device/quill_rmap.h"
 #include "stream_rmap/run_order.h"
 
@@ -102,6 +106,7 @@ void ExecuteCommand(DeviceHandle device, RmapCommand &command, int &errors)
     RmapPacketInfo info{};
     if (!BuildPacket(command, info)) {
         command.packet.reset();
+        ConsoleGuard console;
         std::printf("Error building RMAP packet for command %d.\n", command.number);
         ++errors;
         return;
@@ -112,26 +117,52 @@ void ExecuteCommand(DeviceHandle device, RmapCommand &command, int &errors)
     }
     command.send_status = Vantor_SendPacket(device, command.packet.get(), command.packet_length, 0, &command.send_id);
     if (command.send_status != VANTOR_TRANSFER_STARTED && command.send_status != VANTOR_TRANSFER_SUCCESS) {
+        ConsoleGuard console;
         std::printf("Error sending command %d.\n", command.number);
         ++errors;
     }
+    ProgressSent();
+}
+
+ExpectedReply ExpectedReplyOf(const RmapCommand &command)
+{
+    return ExpectReplyTo(command.type, command.verify_before_write, command.acknowledge, command.increment_target,
+                         *command.destination_address, *command.source_address, command.transaction_identifier);
 }
 
 void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, int &errors)
 {
     if (command.read_status == VANTOR_TRANSFER_STARTED) {
-        command.read_status = Vantor_WaitOnReadCompleting(device, command.read_id, 0);
+        // Once interrupted, a reply still on its way is not waited for.
+        command.read_status = StreamRunInterrupted() ? Vantor_GetReadStatus(device, command.read_id)
+                                                     : Vantor_WaitOnReadCompleting(device, command.read_id, 0);
+        if (command.read_status == VANTOR_TRANSFER_STARTED) {
+            return;
+        }
     }
     if (command.read_id != nullptr) {
         Vantor_FreeRead(device, command.read_id);
         command.read_id = nullptr;
     }
+    ConsoleGuard console;
     if (command.read_status == VANTOR_TRANSFER_SUCCESS) {
         const char *data_file = command.filename ? command.filename->c_str() : nullptr;
+        ReplyDisplayed shown;
         if (!DisplayReceivedRMAPReply(command.reply_buffer.data(),
                                       ReceivedLength(command.reply_buffer, command.reply_properties.len),
                                       command.reply_properties.eop, output != nullptr ? output : stdout,
-                                      data_file)) {
+                                      data_file, &shown)) {
+            ++errors;
+            return;
+        }
+        ProgressReceived();
+        const std::string name = "command " + std::to_string(command.number);
+        bool failed = !CheckReplyMatches(shown.record, ExpectedReplyOf(command), name.c_str(), output);
+        if (shown.data_file_error != 0) {
+            ReportDataFileFailure(command.number, *command.filename, shown.data_file_error);
+            failed = true;
+        }
+        if (failed) {
             ++errors;
         }
         return;
@@ -145,9 +176,18 @@ void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, in
 
 } // namespace
 
-void CR_ExecuteCommands(DeviceHandle device, RmapCommand *chain, std::FILE *, int &errors)
+long long CR_ExecuteCommands(DeviceHandle device, RmapCommand *chain, std::FILE *, int &errors)
 {
-    VisitInRunOrder(chain, [device, &errors](RmapCommand &command) { ExecuteCommand(device, command, errors); });
+    long long run = 0;
+    VisitInRunOrder(chain, [device, &errors, &run](RmapCommand &command) {
+        if (StreamRunInterrupted()) {
+            return;
+        }
+        ExecuteCommand(device, command, errors);
+        ProgressErrors(errors);
+        ++run;
+    });
+    return run;
 }
 
 void CR_WaitOnResponses(DeviceHandle device, RmapCommand *chain, std::FILE *output, int &errors)
@@ -156,6 +196,7 @@ void CR_WaitOnResponses(DeviceHandle device, RmapCommand *chain, std::FILE *outp
         // A command whose packet could not be built was counted when it was not sent.
         if (CR_ExpectsReply(command) && command.packet) {
             AwaitReply(device, command, output, errors);
+            ProgressErrors(errors);
         }
     });
 }

@@ -10,12 +10,15 @@
 #include "stream_rmap/rmap_command.h"
 
 // The first sweep.  A command whose packet cannot be built is reported, counted
-// and not sent.  errors grows by one per failure.
-void CR_ExecuteCommands(DeviceHandle device, RmapCommand *chain, std::FILE *output, int &errors);
+// and not sent.  errors grows by one per failure.  Stops sending once the run
+// is interrupted; returns how many commands it went through.
+long long CR_ExecuteCommands(DeviceHandle device, RmapCommand *chain, std::FILE *output, int &errors);
 
 // The second sweep: waits for each expected reply and shows it on output (or
 // standard output when output is null), appending read data to the command's
-// file.  Every reply read is released here.
+// file.  A reply that does not answer its command is shown and counted.  Once
+// the run is interrupted, only replies that have already come are shown.
+// Every reply read is released here.
 void CR_WaitOnResponses(DeviceHandle device, RmapCommand *chain, std::FILE *output, int &errors);
 
 // Releases every send of the chain, those in loop repetitions included (and

@@ -241,13 +241,19 @@ bool CR_ProcessBaseCommand(std::string_view text, std::size_t &position, int *ou
     return true;
 }
 
-RmapCommandPtr CR_ProcessCommands(std::string_view text, int *output_base)
+RmapCommandPtr CR_ProcessCommands(std::string_view text, int *output_base, bool *refused)
 {
     RmapCommandPtr chain;
     RmapCommand *last = nullptr;
     std::int32_t counter = 0;
     std::size_t position = 0;
-    auto fail = [&chain]() {
+    if (refused != nullptr) {
+        *refused = false;
+    }
+    auto fail = [&chain, refused]() {
+        if (refused != nullptr) {
+            *refused = true;
+        }
         CR_FreeCommands(std::move(chain));
         return RmapCommandPtr();
     };

@@ -84,8 +84,9 @@
 
 // The whole list.  The first command of the chain; none when the list holds
 // no command or on an error (after its message).  *output_base receives the
-// base of an OutputBase property.
-RmapCommandPtr CR_ProcessCommands(std::string_view text, int *output_base);
+// base of an OutputBase property.  *refused, when given, tells an error from
+// a list without commands.
+RmapCommandPtr CR_ProcessCommands(std::string_view text, int *output_base, bool *refused = nullptr);
 
 // One command of each type, its "type;" already consumed; previous is the
 // last command of the chain so far, or null.  None after printing why.

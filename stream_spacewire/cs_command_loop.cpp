@@ -7,6 +7,7 @@
 #include "app/settings.h"
 #include "cmdlist/read_commands.h"
 #include "common/number_base.h"
+#include "common/stream_run.h"
 #include "stream_spacewire/cs_execution.h"
 #include "stream_spacewire/cs_loop_expansion.h"
 #include "stream_spacewire/cs_parser.h"
@@ -28,46 +29,75 @@ const char *BaseComment(int base)
     }
 }
 
+// Sends and receives of the list, and how many of them have been run.
+struct RunCount {
+    long long run = 0;
+    long long in_list = 0;
+};
+
+RunCount CountRun(SpaceWireCommand *list)
+{
+    RunCount count;
+    ForEachCommand(list, [&count](SpaceWireCommand &command) {
+        if (command.type == SPACEWIRE_COMMAND_LOOP) {
+            return;
+        }
+        ++count.in_list;
+        if (command.submitted || command.status != VANTOR_TRANSFER_NOT_STARTED) {
+            ++count.run;
+        }
+    });
+    return count;
+}
+
 } // namespace
 
-void CS_CommandLoop(DeviceHandle device, std::FILE *command_list, std::FILE *output, std::FILE *dump)
+RunOutcome CS_CommandLoop(DeviceHandle device, StreamFiles &files)
 {
     SpaceWireCommandList list;
     NumberBase output_base = -1;
     std::int32_t error_count = 0;
     IncludeChain include_chain;
 
-    std::optional<std::string> text = ReadCommands(command_list, &include_chain, 0);
+    std::optional<std::string> text = ReadCommands(files.command_list, &include_chain, 0);
     if (!text) {
         std::puts("There was an error reading the command list file.");
-        return;
+        return RUN_LIST_REFUSED;
     }
     // Written before parsing, so that a list that fails to parse can be inspected.
-    if (dump != nullptr) {
-        std::fwrite(text->data(), 1, text->size(), dump);
-    }
+    WriteStreamDump(files, *text);
     const bool parsed = CS_ProcessCommands(*text, list, output_base);
     text.reset();
     if (!parsed || !CS_DealWithLoopCommands(list)) {
         CS_FreeCommands(list);
-        return;
+        return RUN_LIST_REFUSED;
     }
 
     // From here on the base is the one received data is shown in.
     default_base = output_base > 0 ? output_base : 16;
+    std::FILE *output = OpenStreamOutput(files);
+    StreamRunBegin(output);
     Vantor_RegisterReceiveOnAllPorts(device);
     CS_ExecuteCommandsInOrder(device, list.get(), output, error_count, nullptr);
+    const RunCount count = CountRun(list.get());
     CS_WaitOnSends(device, list.get(), output, error_count);
     std::FILE *stream = output != nullptr ? output : stdout;
-    std::fputs(BaseComment(default_base), stream);
+    {
+        ConsoleGuard console;
+        std::fputs(BaseComment(default_base), stream);
+    }
     CS_WaitOnReads(device, list.get(), stream, error_count);
     CS_FreeCommands(list);
     Vantor_UnregisterReceiveOnAllPorts(device);
+    StreamRunEnd();
 
-    if (error_count != 0) {
+    if (StreamRunInterrupted()) {
+        ReportInterruption(count.run, count.in_list);
+    } else if (error_count != 0) {
         std::printf("There were %d errors encountered performing the command list\n", error_count);
     } else {
         std::puts("The command list was successfully executed.");
     }
     Vantor_EnableSendEEPs(device, 0);
+    return error_count != 0 ? RUN_COUNTED_ERRORS : RUN_SUCCEEDED;
 }

@@ -6,6 +6,8 @@
 
 #include "common/display.h"
 #include "common/file_open.h"
+#include "common/stream_files.h"
+#include "common/stream_run.h"
 
 namespace {
 
@@ -36,6 +38,7 @@ bool BuildPacketArrays(SpaceWireCommand &send)
 void ReportSubmissionFailure(const SpaceWireCommand &send, std::FILE *output, std::int32_t &error_count)
 {
     const char *text = DisplayStatus(send.status);
+    ConsoleGuard console;
     std::printf("Error submitting send command %d: %s\n", send.number, text);
     ++error_count;
     if (output != nullptr) {
@@ -62,6 +65,7 @@ void SubmitSend(DeviceHandle device, SpaceWireCommand &send, std::FILE *output, 
     if (!Accepted(send.status)) {
         ReportSubmissionFailure(send, output, error_count);
     }
+    ProgressSent();
 }
 
 void SubmitReceive(DeviceHandle device, SpaceWireCommand &receive, std::int32_t &error_count)
@@ -69,6 +73,7 @@ void SubmitReceive(DeviceHandle device, SpaceWireCommand &receive, std::int32_t 
     const auto count = static_cast<std::size_t>(receive.packet_count);
     const std::size_t size = count * static_cast<std::size_t>(receive.packet_length);
     receive.buffer.reset(new (std::nothrow) std::uint8_t[size]);
+    ConsoleGuard console;
     if (!receive.buffer) {
         std::puts("Error allocating memory for receive command.");
         receive.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
@@ -96,6 +101,7 @@ void SubmitReceive(DeviceHandle device, SpaceWireCommand &receive, std::int32_t 
 // The final status of a send, collected before a receive or at the end.
 void ReportSendFailure(const SpaceWireCommand &send, std::FILE *output, std::int32_t &error_count)
 {
+    ConsoleGuard console;
     std::printf("Error sending command, %d\n", send.status);
     ++error_count;
     if (output != nullptr) {
@@ -112,20 +118,9 @@ void ExecuteAlone(SpaceWireCommand &command, Execute execute)
     command.next = std::move(following);
 }
 
-// Appends one received packet to the receive's data file; a file that
-// cannot be opened is passed over.
-void AppendToDataFile(const std::string &filename, const std::uint8_t *bytes, std::size_t length)
-{
-    std::FILE *file = OpenForWriting(filename.c_str(), false);
-    if (file == nullptr) {
-        return;
-    }
-    std::fwrite(bytes, 1, length, file);
-    std::fclose(file);
-}
-
-// Writes the packets of a finished read (status 2 or 6).
-void WriteReceivedPackets(const SpaceWireCommand &receive, std::FILE *stream)
+// Writes the packets of a finished read (status 2 or 6).  A data file that
+// cannot be written is reported and counted once for the receive.
+void WriteReceivedPackets(const SpaceWireCommand &receive, std::FILE *stream, std::int32_t &error_count)
 {
     if (receive.packet_count <= 0) {
         return;
@@ -135,6 +130,7 @@ void WriteReceivedPackets(const SpaceWireCommand &receive, std::FILE *stream)
     const std::size_t size = count * static_cast<std::size_t>(receive.packet_length);
     std::size_t offset = 0;
     std::size_t written = 0;
+    int data_file_error = 0;
     if (receive.buffer && receive.properties) {
         for (; written < count; ++written) {
             const PacketProperties &packet = receive.properties[written];
@@ -150,8 +146,8 @@ void WriteReceivedPackets(const SpaceWireCommand &receive, std::FILE *stream)
             } else {
                 std::fputs("F ", stream);
             }
-            if (!receive.filename.empty()) {
-                AppendToDataFile(receive.filename, bytes, length);
+            if (!receive.filename.empty() && data_file_error == 0) {
+                data_file_error = AppendBytesToFile(receive.filename.c_str(), {bytes, length});
             }
             DisplayData(bytes, static_cast<int>(length), packet.eop, stream);
             std::fputc('\n', stream);
@@ -160,6 +156,10 @@ void WriteReceivedPackets(const SpaceWireCommand &receive, std::FILE *stream)
     }
     if (written < count && timed_out) {
         std::fputs("T\n", stream);
+    }
+    if (data_file_error != 0) {
+        ReportDataFileFailure(receive.number, receive.filename, data_file_error);
+        ++error_count;
     }
 }
 
@@ -188,6 +188,9 @@ SpaceWireCommand *CS_ExecuteCommandsInOrder(DeviceHandle device, SpaceWireComman
                                             std::int32_t &error_count, SpaceWireCommand *previous)
 {
     ForEachCommand(list, [&](SpaceWireCommand &command) {
+        if (StreamRunInterrupted()) {
+            return;
+        }
         switch (command.type) {
         case SPACEWIRE_COMMAND_SEND:
             ExecuteAlone(command, [&](SpaceWireCommand *alone) {
@@ -209,7 +212,11 @@ SpaceWireCommand *CS_ExecuteCommandsInOrder(DeviceHandle device, SpaceWireComman
             });
             if (command.submitted) {
                 command.status = Vantor_WaitOnReadCompleting(device, command.transfer_id, 0);
+                if (command.status == VANTOR_TRANSFER_SUCCESS) {
+                    ProgressReceived();
+                }
             }
+            ProgressErrors(error_count);
             previous = &command;
             break;
         case SPACEWIRE_COMMAND_LOOP:
@@ -248,15 +255,20 @@ void CS_WaitOnReads(DeviceHandle device, SpaceWireCommand *list, std::FILE *stre
         if (receive.type != SPACEWIRE_COMMAND_RECEIVE) {
             return;
         }
+        // An interrupted run leaves the receives it never reached; they have no result.
+        if (!receive.submitted && receive.status == VANTOR_TRANSFER_NOT_STARTED && StreamRunInterrupted()) {
+            return;
+        }
         if (receive.submitted && receive.status == VANTOR_TRANSFER_STARTED) {
             receive.status = Vantor_WaitOnReadCompleting(device, receive.transfer_id, 0);
         }
+        ConsoleGuard console;
         if (receive.status != VANTOR_TRANSFER_SUCCESS && receive.status != VANTOR_TRANSFER_ERROR_TIMEOUT) {
             std::printf("Error receiving command %d: %s\n", receive.number, DisplayStatus(receive.status));
             ++error_count;
             std::fputs("E\n", stream);
         } else {
-            WriteReceivedPackets(receive, stream);
+            WriteReceivedPackets(receive, stream, error_count);
         }
         if (receive.submitted) {
             Vantor_FreeRead(device, receive.transfer_id);

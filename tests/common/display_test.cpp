@@ -1,4 +1,5 @@
 // Transfer-status messages, packet display and RMAP reply display.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "app/settings.h"
 #include "common/display.h"
+#include "common/reply_check.h"
 #include "support/capture_stdout.h"
 #include "support/scratch_dir.h"
 
@@ -207,8 +209,53 @@ TEST(DisplayRMAPResponse, DataFileGetsOnlyTheDataOfEachReadAppended)
     const std::string write_file = (scratch / "write.bin").string();
     EXPECT_TRUE(Show(Build(kWrite | kReply, 0, {}), write_file.c_str()).result);
     EXPECT_FALSE(scratch.Exists("write.bin"));
-    // A file that cannot be opened is passed over.
-    EXPECT_EQ(Show(read, scratch.path().c_str()).text, shown.text);
+    // A file that cannot be opened changes nothing shown, and the caller learns why.
+    ReplyDisplayed displayed;
+    CaptureStdout capture;
+    EXPECT_TRUE(DisplayRMAPResponse(read.data(), static_cast<int>(read.size()), stdout, scratch.path().c_str(),
+                                    &displayed));
+    EXPECT_EQ(capture.Take(), shown.text);
+    EXPECT_EQ(displayed.data_file_error, EISDIR);
+}
+
+// Each field a reply repeats of its command, checked on its own: the reply
+// is from target FE to initiator 20 with transaction identifier 10A.
+TEST(CheckReplyMatches, EachRepeatedFieldIsComparedAndNamed)
+{
+    const Bytes fe{0xFE};
+    const Bytes initiator{0x20};
+    const struct {
+        std::uint8_t reply_instruction;
+        ExpectedReply expected;
+        const char *lines;
+    } cases[] = {
+        {kReply | kIncrement, ExpectReplyTo(RMAP_PACKET_TYPE_READ_COMMAND, 1, 0, 1, fe, initiator, 0x10A), ""},
+        {kWrite | kVerify | kReply, ExpectReplyTo(RMAP_PACKET_TYPE_WRITE_COMMAND, 1, 1, 0, fe, initiator, 0x10A), ""},
+        {kReadModifyWrite, ExpectReplyTo(RMAP_PACKET_TYPE_READ_MODIFY_WRITE_COMMAND, 0, 0, 0, fe, initiator, 0x10A),
+         ""},
+        {kReply, ExpectReplyTo(RMAP_PACKET_TYPE_READ_COMMAND, 0, 0, 1, fe, initiator, 0x10A),
+         "Mismatched reply to command 7: command code 2, expected 3.\n"},
+        {kWrite | kReply, ExpectReplyTo(RMAP_PACKET_TYPE_WRITE_COMMAND, 1, 1, 0, fe, initiator, 0x10A),
+         "Mismatched reply to command 7: command code a, expected e.\n"},
+        {kReply, ExpectReplyTo(RMAP_PACKET_TYPE_READ_MODIFY_WRITE_COMMAND, 0, 0, 0, fe, initiator, 0x10A),
+         "Mismatched reply to command 7: command code 2, expected 7.\n"},
+        {kReply, ExpectReplyTo(RMAP_PACKET_TYPE_READ_COMMAND, 0, 0, 0, {0x01, 0xFD}, {0x05, 0x21}, 0x10B),
+         "Mismatched reply to command 7: initiator logical address 20, expected 21.\n"
+         "Mismatched reply to command 7: target logical address fe, expected fd.\n"
+         "Mismatched reply to command 7: transaction identifier 10a, expected 10b.\n"},
+    };
+    for (const auto &c : cases) {
+        const Bytes reply = Build(c.reply_instruction, 0, {0x01, 0x02});
+        RmapPacketInfo record{};
+        ASSERT_EQ(RMAP_CheckPacketValid(reply.data(), static_cast<unsigned int>(reply.size()), &record, 1), 0);
+        ScratchDir scratch;
+        std::FILE *output = std::fopen((scratch / "out.txt").c_str(), "w");
+        CaptureStdout capture;
+        EXPECT_EQ(CheckReplyMatches(record, c.expected, "command 7", output), *c.lines == '\0') << c.lines;
+        std::fclose(output);
+        EXPECT_EQ(capture.Take(), c.lines);
+        EXPECT_EQ(scratch.Read("out.txt"), c.lines);
+    }
 }
 
 } // namespace

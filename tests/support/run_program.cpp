@@ -1,5 +1,6 @@
 #include "support/run_program.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -73,16 +74,26 @@ ProgramRun RunProgram(const ProgramOptions &options)
         in_fd = -1;
     }
     int out_fd = out_pipe[0], err_fd = err_pipe[0];
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration<double>(options.time_limit_seconds);
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::duration<double>(options.time_limit_seconds);
+    const auto signal_time = start + std::chrono::duration<double>(options.signal_after_seconds);
+    bool signal_pending = options.signal_number != 0;
     char buffer[65536];
     while (out_fd >= 0 || err_fd >= 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto now = std::chrono::steady_clock::now();
+        if (signal_pending && now >= signal_time) {
+            kill(pid, options.signal_number);
+            signal_pending = false;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
         if (left.count() <= 0) {
             run.timed_out = true;
             kill(pid, SIGKILL);
             break;
+        }
+        if (signal_pending) {
+            left = std::min(left, std::chrono::duration_cast<std::chrono::milliseconds>(signal_time - now) +
+                                      std::chrono::milliseconds(1));
         }
         pollfd fds[3];
         int count = 0;

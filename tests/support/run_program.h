@@ -21,6 +21,9 @@ struct ProgramOptions {
     std::optional<std::string> vantor_sim; // VANTOR_SIM, unset when absent
     std::filesystem::path cwd;            // empty: the current directory
     double time_limit_seconds = 60.0;
+    // When not 0, this signal is sent to the program once signal_after_seconds have passed.
+    int signal_number = 0;
+    double signal_after_seconds = 0.0;
 };
 
 ProgramRun RunProgram(const ProgramOptions &options);

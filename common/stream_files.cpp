@@ -1,0 +1,75 @@
+#include "common/stream_files.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "common/file_open.h"
+#include "common/stream_run.h"
+
+namespace {
+
+std::FILE *OpenNamed(const std::string &path, const char *kind, const char *consequence)
+{
+    std::FILE *file = OpenForWriting(path.c_str(), true);
+    if (file == nullptr) {
+        const int reason = errno != 0 ? errno : EIO;
+        ConsoleGuard console;
+        std::printf("Cannot open %s file '%s': %s; %s\n", kind, path.c_str(), std::strerror(reason), consequence);
+    }
+    return file;
+}
+
+bool Close(std::FILE *&file, const std::optional<std::string> &path, const char *kind)
+{
+    if (file == nullptr) {
+        return true;
+    }
+    // A write that failed earlier leaves the error flag; its errno is gone by
+    // now, so the flush at the close usually tells the reason again.
+    const bool failed_before = std::ferror(file) != 0;
+    errno = 0;
+    const bool closed = std::fclose(file) == 0;
+    const int reason = errno != 0 ? errno : EIO;
+    file = nullptr;
+    if ((failed_before || !closed) && path) {
+        std::printf("Error writing %s file '%s': %s; it does not hold everything.\n", kind, path->c_str(),
+                    std::strerror(reason));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void WriteStreamDump(StreamFiles &files, const std::string &text)
+{
+    if (!files.dump_path || files.dump != nullptr) {
+        return;
+    }
+    files.dump = OpenNamed(*files.dump_path, "dump", "the preprocessed command list is not written.");
+    if (files.dump != nullptr && !text.empty()) {
+        std::fwrite(text.data(), 1, text.size(), files.dump);
+    }
+}
+
+std::FILE *OpenStreamOutput(StreamFiles &files)
+{
+    if (files.output == nullptr && files.output_path) {
+        files.output = OpenNamed(*files.output_path, "output", "the output goes to the console.");
+    }
+    return files.output;
+}
+
+bool CloseStreamFiles(StreamFiles &files)
+{
+    const bool output_kept = Close(files.output, files.output_path, "output");
+    const bool dump_kept = Close(files.dump, files.dump_path, "dump");
+    return output_kept && dump_kept;
+}
+
+void ReportDataFileFailure(int command_number, const std::string &path, int reason)
+{
+    ConsoleGuard console;
+    std::printf("Cannot write the data of command %d to file '%s': %s.\n", command_number, path.c_str(),
+                std::strerror(reason));
+}
