@@ -13,7 +13,8 @@
  * front of the protocol identifier and the target address is the target
  * logical address of the reply header.  A reply path is padded in front with
  * zero bytes and leading zeros read back as padding, so a reply path that
- * starts with 0x00 reads back without those bytes.
+ * starts with 0x00 reads back without those bytes; a reply address field of
+ * zeros only reads back as the one-byte path 0x00.
  *
  * The trailing argument of the build functions and of RMAP_CheckPacketValid
  * is accepted for compatibility (callers pass 1) and otherwise ignored.

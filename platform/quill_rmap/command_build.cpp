@@ -103,9 +103,10 @@ unsigned char *Build(const CommandRequest &request, unsigned int *packet_length,
         described.packet_length = static_cast<unsigned int>(total);
         described.target_address = packet.get();
         described.target_address_length = request.target_address.size();
-        // Leading zero bytes of the reply path read back as padding.
+        // Read back as a received command would be: leading zero bytes of the
+        // reply path are padding, except a last one (the field holds zeros only).
         std::size_t skipped = 0;
-        while (skipped < reply_path_length && request.reply_address[skipped] == 0) ++skipped;
+        while (skipped + 1 < reply_path_length && request.reply_address[skipped] == 0) ++skipped;
         described.reply_address = packet.get() + header_start + 4 + field_length - reply_path_length + skipped;
         described.reply_address_length = request.reply_address.size() - skipped;
         described.header_crc = header_crc;

@@ -89,8 +89,10 @@ CommandCheck DecodeCommand(std::span<const std::uint8_t> packet, Command &comman
 
 std::span<const std::uint8_t> ReplyPath(const Command &command) {
     std::span<const std::uint8_t> field = command.reply_address_field;
+    // A field of zeros only is the one-byte path 00 (a router's port 0), not
+    // no path at all: the last zero always stays.
     std::size_t padding = 0;
-    while (padding < field.size() && field[padding] == 0) ++padding;
+    while (padding + 1 < field.size() && field[padding] == 0) ++padding;
     return field.subspan(padding);
 }
 

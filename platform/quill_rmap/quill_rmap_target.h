@@ -59,7 +59,8 @@ struct Command {
 CommandCheck DecodeCommand(std::span<const std::uint8_t> packet, Command &command);
 
 // The reply path of a command: its reply address field without leading zero
-// padding.  A reply travels with these bytes in front of it.
+// padding; a field of zeros only is the path 00.  A reply travels with these
+// bytes in front of it.
 std::span<const std::uint8_t> ReplyPath(const Command &command);
 
 // A write reply, with the reply path in front.

@@ -77,6 +77,7 @@ TEST(BuildCommand, LaidOutByTheFormatsAndReadBackInPlace)
         Kind kind;
         CommandFields f;
         Bytes data; // read/modify/write: data then mask
+        std::optional<Bytes> read_back{}; // the reply path as the reply address gives it, when not f.reply_path
     } cases[] = {
         {"write with paths", kWriteCall,
          {{3, 5}, 0xfe, kCommand | kWrite | kVerify, 0x20, {7, 1}, 0x20, 0xabcd, 0x9a, 0x12345678}, {0xaa}},
@@ -89,6 +90,15 @@ TEST(BuildCommand, LaidOutByTheFormatsAndReadBackInPlace)
         {"read/modify/write", kRmwCall,
          {.instruction = kReadModifyWrite, .key = 1, .transaction = 0x0102, .address = 0x10}, {0x11, 0x22, 0xf0, 0x0f}},
         {"read/modify/write of nothing", kRmwCall, {.instruction = kReadModifyWrite}, {}},
+        // Leading zeros are padding, but a field of zeros only is the path 00,
+        // whatever its length.
+        {"write, reply path 00", kWriteCall, {.instruction = kWriteAcked, .reply_path = {0}}, {0x01}, Bytes{0}},
+        {"read, reply path 00 00 00 00 00", kReadCall, {.reply_path = Bytes(5, 0), .length = 4}, {}, Bytes{0}},
+        {"read/modify/write, 12 zeros", kRmwCall, {.instruction = kReadModifyWrite, .reply_path = Bytes(12, 0)},
+         {0x11, 0xf0}, Bytes{0}},
+        {"read, 00 00 00 07", kReadCall, {.reply_path = {0, 0, 0, 7}, .length = 4}, {}, Bytes{7}},
+        {"write, 11 zeros then 09", kWriteCall, {.instruction = kWriteAcked, .reply_path = Cat({Bytes(11, 0), {9}})},
+         {}, Bytes{9}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -124,7 +134,7 @@ TEST(BuildCommand, LaidOutByTheFormatsAndReadBackInPlace)
                                  has_data ? unsigned(c.data.size()) : f.length, expected[header_crc_at],
                                  has_data ? expected.back() : std::uint8_t{0}));
             EXPECT_EQ(Field(RMAP_GetTargetAddress, info), Cat({f.path, {f.target}}));
-            EXPECT_EQ(Field(RMAP_GetReplyAddress, info), Cat({f.reply_path, {f.initiator}}));
+            EXPECT_EQ(Field(RMAP_GetReplyAddress, info), Cat({c.read_back.value_or(f.reply_path), {f.initiator}}));
             EXPECT_EQ(Field(RMAP_GetData, info), c.data);
         }
     }

@@ -108,4 +108,29 @@ TEST(TargetReplies, BuiltAsTheFormatsLayThemOut)
     EXPECT_EQ(quill_rmap::BuildWriteReply(reserved, 2)[2], 0x0c);
 }
 
+// Leading zeros of the reply address field are padding, except that a field
+// of zeros only is the path 00 (a router's port 0); replies carry it in front.
+TEST(TargetReplies, ReplyPathOfAZeroPaddedField)
+{
+    const struct {
+        Bytes field; // laid out as the reply path, padded to whole words
+        Bytes path;
+    } cases[] = {
+        {{}, {}},           {{0}, {0}},       {Bytes(8, 0), {0}},         {Bytes(12, 0), {0}},
+        {{0, 0, 0, 7}, {7}}, {{0, 7, 0}, {7, 0}}, {Cat({Bytes(11, 0), {9}}), {9}},
+    };
+    const Bytes data{0xde, 0xad};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.field));
+        const CommandFields write{.instruction = kWriteAcked, .reply_path = c.field}, read{.reply_path = c.field, .length = 2};
+        const Bytes packets[] = {WithData(write, {0x99}), Header(read)};
+        Command w, r;
+        ASSERT_EQ(std::tuple(DecodeCommand(packets[0], w), DecodeCommand(packets[1], r)),
+                  std::tuple(CommandCheck::Ok, CommandCheck::Ok));
+        EXPECT_EQ(std::tuple(Of(quill_rmap::ReplyPath(w)), Of(quill_rmap::ReplyPath(r))), std::tuple(c.path, c.path));
+        EXPECT_EQ(quill_rmap::BuildWriteReply(w, 0), Cat({c.path, WriteReply(write, 0)}));
+        EXPECT_EQ(quill_rmap::BuildReadReply(r, 0, data), Cat({c.path, ReadReply(read, 0, data)}));
+    }
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 // The RMAP target at the far end: what each command does to memory and what
 // it answers, checked through the device calls against packets built by hand.
 #include "adapter_fixture.h"
+#include "rmap_target.h"
 
 namespace {
 
@@ -57,6 +58,7 @@ const Case kCases[] = {
     {"data cut short", {.instruction = kPlainWrite, .address = 0xe00}, Bytes{1, 2, 3}, 5, {}, {0, 1}, CutThree},
     // Path bytes go before the command and reply path bytes come off the reply.
     {"read with paths", {.path = {3, 7}, .reply_path = {5, 9}, .address = 0x20, .length = 2}, {}, 0, {0x20, 0x21}, {}},
+    {"reply path 00", {.reply_path = {0}, .address = 0x22, .length = 1}, {}, 0, {0x22}, {}},
 };
 
 TEST_F(Adapter, TargetExecutesAndAnswersEachCommand)
@@ -71,6 +73,24 @@ TEST_F(Adapter, TargetExecutesAndAnswersEachCommand)
         EXPECT_EQ(Exchange(command), c.status >= 0 ? std::optional(reply) : std::nullopt);
         EXPECT_EQ(vantor_sim::TakeSentPackets().at(0).packet.bytes, command); // sent as given
         EXPECT_EQ(vantor_sim::ReadTargetMemory(Address40(c.f.extended, c.f.address), c.memory.size()), c.memory);
+    }
+}
+
+// A reply leaves the target with its reply path in front, for the routers on
+// the way back to take off: a field of zeros only is the path 00.
+TEST(TargetReply, ReplyPathInFront)
+{
+    const struct {
+        Bytes field; // laid out as the reply path, padded to whole words
+        Bytes path;
+    } cases[] = {{{}, {}}, {{5, 9}, {5, 9}}, {{0}, {0}}, {Bytes(12, 0), {0}}, {{0, 0, 0, 7}, {7}}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.field));
+        const CommandFields write{.instruction = kPlainWrite, .reply_path = c.field, .address = 0x100};
+        vantor_sim::TargetMemory memory;
+        const auto reply = vantor_sim::ExecuteTargetCommand(WithData(write, {1}), VANTOR_EOP_EOP, {}, memory);
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(std::tuple(reply->bytes, reply->path_length), std::tuple(Cat({c.path, WriteReply(write, 0)}), c.path.size()));
     }
 }
 
