@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/help.h"
 #include "app/settings.h"
 #include "common/match_arg.h"
+#include "common/run_outcome.h"
 
 std::int32_t ReadInt(const char *text)
 {
@@ -17,6 +19,50 @@ std::int32_t ReadInt(const char *text)
 double ReadDouble(const char *text) { return std::strtod(text, nullptr); }
 
 namespace {
+
+// A value is wholly a number when strtod or strtoll reads it to its end
+// (blanks after it aside).
+bool WhollyRead(const char *text, const char *end)
+{
+    if (end == text) {
+        return false;
+    }
+    while (*end == ' ' || *end == '\t') {
+        ++end;
+    }
+    return *end == '\0';
+}
+
+bool IsWholeInteger(const char *text)
+{
+    char *end = nullptr;
+    std::strtoll(text, &end, 10);
+    return WhollyRead(text, end);
+}
+
+bool IsWholeNumber(const char *text)
+{
+    char *end = nullptr;
+    std::strtod(text, &end);
+    return WhollyRead(text, end);
+}
+
+// A value that is not wholly a number: with -strict the program ends here;
+// otherwise the caller goes on with what was read (used, when it is taken).
+void DoubtNumber(const char *argument, bool whole, const std::string &used, bool taken)
+{
+    if (whole) {
+        return;
+    }
+    if (strict_mode) {
+        std::printf("Error: option %s is not a number.\n", argument);
+        std::fflush(stdout);
+        std::exit(RUN_STARTUP_FAILED);
+    }
+    if (taken) {
+        std::printf("Warning: option %s is not a number; %s is used.\n", argument, used.c_str());
+    }
+}
 
 enum class Option { Device, Mode, CommandList, Output, Timeout, ReceiveBuffer, DumpCommandList, Help, Strict, None };
 
@@ -55,6 +101,10 @@ Option FindOption(const char *argument)
 
 void ProcessArguments(int argc, char **argv)
 {
+    // -strict decides how the other options' values are judged, wherever it stands.
+    for (int i = 1; i < argc; ++i) {
+        strict_mode = strict_mode || FindOption(argv[i]) == Option::Strict;
+    }
     for (int i = 1; i < argc; ++i) {
         char *argument = argv[i];
         const Option option = FindOption(argument);
@@ -63,6 +113,7 @@ void ProcessArguments(int argc, char **argv)
         switch (option) {
         case Option::Device: {
             const std::int32_t device = ReadInt(value);
+            DoubtNumber(argument, IsWholeInteger(value), std::to_string(device), device >= 0);
             if (device < 0) {
                 std::puts("Error reading device number from command line arguments");
             } else {
@@ -81,6 +132,9 @@ void ProcessArguments(int argc, char **argv)
             break;
         case Option::Timeout: {
             const double seconds = ReadDouble(value);
+            char used[32];
+            std::snprintf(used, sizeof used, "%g", seconds);
+            DoubtNumber(argument, IsWholeNumber(value), used, seconds > 0.0);
             // Written so that a value that is not a number (NaN) is refused too.
             if (!(seconds > 0.0)) {
                 std::puts("Error reading timeout from command line arguments");
@@ -91,6 +145,7 @@ void ProcessArguments(int argc, char **argv)
         }
         case Option::ReceiveBuffer: {
             const std::int32_t size = ReadInt(value);
+            DoubtNumber(argument, IsWholeInteger(value), std::to_string(size), size > 0);
             if (size <= 0) {
                 std::puts("Error reading buffer size from command line arguments");
             } else {

@@ -41,7 +41,7 @@ int main(int argc, char **argv)
     PrintBanner();
     ProcessArguments(argc, argv);
     DeviceHandle device = OpenDevice(specified_device);
-    const OperatingMode mode = GetMode(specified_mode);
+    OperatingMode mode = GetMode(specified_mode);
 
     StreamFiles files;
     if ((mode & MODE_FLAG_STREAM) != 0) {
@@ -51,6 +51,10 @@ int main(int argc, char **argv)
     }
 
     RunOutcome outcome = RUN_SUCCEEDED;
+    if ((mode & MODE_FLAG_STREAM) != 0 && !StreamFilesAreDistinct(files)) {
+        mode = 0;
+        outcome = RUN_LIST_REFUSED;
+    }
     switch (mode) {
     case MODE_INTERACTIVE_SPACEWIRE:
         IS_RequestCommand(device);

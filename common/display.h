@@ -14,6 +14,9 @@ const char *DisplayStatus(int status);
 // type 128 or "EEP" for 64; no line break.
 void DisplayData(const std::uint8_t *data, int length, int end_type, std::FILE *stream);
 
+// The meaning of an RMAP reply status ("invalid key"); null for a code that has none.
+const char *RmapStatusText(unsigned status);
+
 // What a reply display found, for callers that look further at the reply.
 struct ReplyDisplayed {
     RmapPacketInfo record{}; // the reply as validated; meaningful when the display succeeded
@@ -21,7 +24,7 @@ struct ReplyDisplayed {
 };
 
 // Decodes one received RMAP reply onto stream; appends the data of a read or
-// read/modify/write reply to data_file when one is named.  False when the
+// read/modify/write reply with status 0 to data_file when one is named.  False when the
 // bytes were not a reply that could be displayed.  shown may be null.
 bool DisplayRMAPResponse(const std::uint8_t *packet, int length, std::FILE *stream,
                          const char *data_file, ReplyDisplayed *shown = nullptr);

@@ -1,6 +1,9 @@
 #include "common/reply_check.h"
 
+#include <string>
+
 #include "app/settings.h"
+#include "common/display.h"
 #include "common/number_base.h"
 #include "common/stream_run.h"
 
@@ -36,31 +39,36 @@ std::uint8_t LastByte(const unsigned char *bytes, unsigned long long count)
 
 std::uint8_t LastByte(const std::vector<std::uint8_t> &bytes) { return bytes.empty() ? 0 : bytes.back(); }
 
+void ReportLine(const std::string &line, std::FILE *output)
+{
+    ConsoleGuard console;
+    std::fputs(line.c_str(), stdout);
+    if (output != nullptr) {
+        std::fputs(line.c_str(), output);
+    }
+}
+
 void ReportField(const char *command, const char *field, std::uint32_t received, std::uint32_t expected,
                  std::FILE *output)
 {
-    const std::string received_text = ToBaseText(received, default_base);
-    const std::string expected_text = ToBaseText(expected, default_base);
-    ConsoleGuard console;
-    std::printf("Mismatched reply to %s: %s %s, expected %s.\n", command, field, received_text.c_str(),
-                expected_text.c_str());
-    if (output != nullptr) {
-        std::fprintf(output, "Mismatched reply to %s: %s %s, expected %s.\n", command, field, received_text.c_str(),
-                     expected_text.c_str());
-    }
+    ReportLine(std::string("Mismatched reply to ") + command + ": " + field + " " +
+                   ToBaseText(received, default_base) + ", expected " + ToBaseText(expected, default_base) + ".\n",
+               output);
 }
 
 } // namespace
 
 ExpectedReply ExpectReplyTo(int command_type, unsigned char verify, unsigned char acknowledge,
                             unsigned char increment, const std::vector<std::uint8_t> &target_address,
-                            const std::vector<std::uint8_t> &reply_address, std::uint16_t transaction_identifier)
+                            const std::vector<std::uint8_t> &reply_address, std::uint16_t transaction_identifier,
+                            long long data_length)
 {
     ExpectedReply expected;
     expected.command_code = CodeOf(command_type, verify, acknowledge, increment);
     expected.initiator_logical_address = LastByte(reply_address);
     expected.target_logical_address = LastByte(target_address);
     expected.transaction_identifier = transaction_identifier;
+    expected.data_length = command_type == RMAP_PACKET_TYPE_WRITE_COMMAND ? -1 : data_length;
     return expected;
 }
 
@@ -85,5 +93,19 @@ bool CheckReplyMatches(const RmapPacketInfo &reply, const ExpectedReply &expecte
     const unsigned char *target_address = RMAP_GetTargetAddress(&reply, &count);
     check("target logical address", LastByte(target_address, count), expected.target_logical_address);
     check("transaction identifier", RMAP_GetTransactionID(&reply), expected.transaction_identifier);
+    const unsigned status = RMAP_GetStatus(&reply);
+    // A failed command need not bring its data: its status says enough.
+    if (type != RMAP_PACKET_TYPE_WRITE_REPLY && expected.data_length >= 0 && status == 0) {
+        unsigned int data_count = 0;
+        RMAP_GetData(&reply, &data_count);
+        check("data length", data_count, static_cast<std::uint32_t>(expected.data_length));
+    }
+    if (status != 0) {
+        const char *text = RmapStatusText(status);
+        ReportLine(std::string("Failed reply to ") + command + ": status " + std::to_string(status) + ", " +
+                       (text != nullptr ? text : "not a status of the standard") + ".\n",
+                   output);
+        matches = false;
+    }
     return matches;
 }

@@ -16,18 +16,22 @@ struct ExpectedReply {
     std::uint8_t initiator_logical_address = 0; // last byte of the command's reply address
     std::uint8_t target_logical_address = 0;    // last byte of the command's target address
     std::uint16_t transaction_identifier = 0;
+    long long data_length = -1; // data bytes a read or read/modify/write reply brings; -1 for a write
 };
 
 // The expectation for a command of the given packet type
-// (RMAP_PACKET_TYPE_WRITE_COMMAND and so on) and flags.
+// (RMAP_PACKET_TYPE_WRITE_COMMAND and so on), flags and data length (the
+// length a read asks for, the data bytes of a read/modify/write).
 ExpectedReply ExpectReplyTo(int command_type, unsigned char verify, unsigned char acknowledge,
                             unsigned char increment, const std::vector<std::uint8_t> &target_address,
-                            const std::vector<std::uint8_t> &reply_address, std::uint16_t transaction_identifier);
+                            const std::vector<std::uint8_t> &reply_address, std::uint16_t transaction_identifier,
+                            long long data_length = -1);
 
 // Compares a reply that passed RMAP_CheckPacketValid with its expectation and
 // prints one line per field that differs, naming command (as "command 4" or
-// "the command"); the same lines go to output when it is not null.  True when
-// every field matches.
+// "the command"), and one for a status other than 0; the same lines go to
+// output when it is not null.  True when the reply answers the command and
+// says that it succeeded.
 bool CheckReplyMatches(const RmapPacketInfo &reply, const ExpectedReply &expected, const char *command,
                        std::FILE *output);
 

@@ -14,20 +14,20 @@ namespace {
 constexpr const char *kStructureError = "Error in the structure of the RMAP packet\n";
 
 // Index = status code; null where the code has no meaning of its own.
-constexpr std::array<const char *, 13> kStatusLines{
-    "Status = success\n",
-    "Status = general error\n",
-    "Status = unused packet or command code\n",
-    "Status = invalid key\n",
-    "Status = invalid data CRC\n",
-    "Status = early EOP\n",
-    "Status = too much data\n",
-    "Status = EEP\n",
+constexpr std::array<const char *, 13> kStatusTexts{
+    "success",
+    "general error",
+    "unused packet or command code",
+    "invalid key",
+    "invalid data CRC",
+    "early EOP",
+    "too much data",
+    "EEP",
     nullptr,
-    "Status = buffer overrun\n",
-    "Status = command not implemented or authorised\n",
-    "Status = data length error\n",
-    "Status = invalid target logical address\n",
+    "buffer overrun",
+    "command not implemented or authorised",
+    "data length error",
+    "invalid target logical address",
 };
 
 // A field the library hands back, checked against the bytes received before
@@ -75,6 +75,8 @@ int AppendToDataFile(const char *data_file, const Field &data)
 }
 
 } // namespace
+
+const char *RmapStatusText(unsigned status) { return status < kStatusTexts.size() ? kStatusTexts[status] : nullptr; }
 
 bool DisplayRMAPResponse(const std::uint8_t *packet, int length, std::FILE *stream, const char *data_file,
                          ReplyDisplayed *shown)
@@ -136,8 +138,8 @@ bool DisplayRMAPResponse(const std::uint8_t *packet, int length, std::FILE *stre
         WriteEnabledLine("Incrementing addresses is %senabled.\n", RMAP_GetIncrementAddress(&record), stream);
     }
     const unsigned char status = RMAP_GetStatus(&record);
-    if (status < kStatusLines.size() && kStatusLines[status] != nullptr) {
-        std::fputs(kStatusLines[status], stream);
+    if (const char *text = RmapStatusText(status)) {
+        std::fprintf(stream, "Status = %s\n", text);
     } else {
         std::fprintf(stream, "Invalid status %d\n", static_cast<int>(status));
     }
@@ -151,7 +153,8 @@ bool DisplayRMAPResponse(const std::uint8_t *packet, int length, std::FILE *stre
         return true;
     }
     WriteByteRow("Data: ", data, stream);
-    const int data_file_error = AppendToDataFile(data_file, data);
+    // Data of a failed command is not what it asked for: it is not kept.
+    const int data_file_error = status == 0 ? AppendToDataFile(data_file, data) : 0;
     if (shown != nullptr) {
         shown->data_file_error = data_file_error;
     }

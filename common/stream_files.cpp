@@ -2,6 +2,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include <sys/stat.h>
 
 #include "common/file_open.h"
 #include "common/stream_run.h"
@@ -39,7 +43,67 @@ bool Close(std::FILE *&file, const std::optional<std::string> &path, const char 
     return true;
 }
 
+struct FileIdentity {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+FileIdentity IdentityOf(const std::string &path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return {};
+    }
+    return {true, info.st_dev, info.st_ino};
+}
+
+bool SameFile(const FileIdentity &a, const FileIdentity &b)
+{
+    return a.exists && b.exists && a.device == b.device && a.inode == b.inode;
+}
+
+// Two names of files that may not exist yet: one file when their paths agree
+// once made absolute and normal.
+bool SamePath(const std::string &a, const std::string &b)
+{
+    std::error_code error;
+    const auto first = std::filesystem::weakly_canonical(std::filesystem::absolute(a, error), error);
+    const auto second = std::filesystem::weakly_canonical(std::filesystem::absolute(b, error), error);
+    return !error && first == second;
+}
+
 } // namespace
+
+bool StreamFilesAreDistinct(const StreamFiles &files)
+{
+    FileIdentity list;
+    struct stat info {};
+    if (files.command_list != nullptr && fstat(fileno(files.command_list), &info) == 0) {
+        list = {true, info.st_dev, info.st_ino};
+    }
+    const auto is_list = [&list](const std::optional<std::string> &path, const char *kind) {
+        if (path && SameFile(IdentityOf(*path), list)) {
+            std::printf("Error: the %s file '%s' is the command list file; the list is not run.\n", kind,
+                        path->c_str());
+            return true;
+        }
+        return false;
+    };
+    if (is_list(files.output_path, "output") || is_list(files.dump_path, "dump")) {
+        return false;
+    }
+    if (files.output_path && files.dump_path) {
+        const FileIdentity output = IdentityOf(*files.output_path);
+        const FileIdentity dump = IdentityOf(*files.dump_path);
+        if (SameFile(output, dump) || (!output.exists && SamePath(*files.output_path, *files.dump_path))) {
+            std::printf("Error: the output file and the dump file are the same file '%s'; the list is not run.\n",
+                        files.output_path->c_str());
+            return false;
+        }
+    }
+    return true;
+}
 
 void WriteStreamDump(StreamFiles &files, const std::string &text)
 {

@@ -18,6 +18,11 @@ struct StreamFiles {
     std::FILE *dump = nullptr;
 };
 
+// False, after saying which, when the output or dump file is the command
+// list itself or both name one file: writing would destroy the list or mix
+// two results.  Checked before any file is opened for writing.
+bool StreamFilesAreDistinct(const StreamFiles &files);
+
 // Opens the dump file (when one is named) and writes the preprocessed list.
 // A file that cannot be opened is reported and the run goes on without it.
 void WriteStreamDump(StreamFiles &files, const std::string &text);

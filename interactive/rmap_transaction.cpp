@@ -178,7 +178,8 @@ TransferStatus StartRead(DeviceHandle device, const ReceiveBuffer &buffer, Packe
     return Vantor_ReadPackets(device, buffer.data(), buffer.size, 1, 0, &properties, &id);
 }
 
-void Send(DeviceHandle device, BuiltPacket packet, unsigned int length)
+// False, after saying why, when the packet did not go out.
+bool Send(DeviceHandle device, BuiltPacket packet, unsigned int length)
 {
     TransferId id = nullptr;
     const TransferStatus status = Vantor_SendPacket(device, packet.get(), length, 1, &id);
@@ -186,7 +187,9 @@ void Send(DeviceHandle device, BuiltPacket packet, unsigned int length)
     packet.reset();
     if (status != VANTOR_TRANSFER_SUCCESS) {
         std::printf("Error sending packet: %s\n", DisplayStatus(status));
+        return false;
     }
+    return true;
 }
 
 } // namespace
@@ -284,11 +287,17 @@ bool IR_RequestCommand(int command, DeviceHandle device)
     PacketProperties properties{};
     TransferStatus status = VANTOR_TRANSFER_NOT_STARTED;
     ReceiveBuffer buffer = IR_StartReceivingReply(device, id, properties, status);
-    Send(device, std::move(packet), length);
-    if (buffer) {
+    if (!Send(device, std::move(packet), length)) {
+        // No reply can come for a command that never went out.
+        if (buffer) {
+            Vantor_FreeRead(device, id);
+        }
+    } else if (buffer) {
         const ExpectedReply expected =
             ExpectReplyTo(command, f.verify_data, f.acknowledge, f.increment_address, f.destination_address,
-                          f.source_address, static_cast<std::uint16_t>(f.transaction_identifier));
+                          f.source_address, static_cast<std::uint16_t>(f.transaction_identifier),
+                          command == RMAP_COMMAND_READ ? static_cast<long long>(f.data_length)
+                                                       : static_cast<long long>(f.data.size()));
         IR_ReceiveReply(device, id, std::move(buffer), properties, status, &expected);
     }
     Vantor_UnregisterReceiveOnAllPorts(device);

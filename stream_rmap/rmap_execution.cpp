@@ -127,7 +127,8 @@ void ExecuteCommand(DeviceHandle device, RmapCommand &command, int &errors)
 ExpectedReply ExpectedReplyOf(const RmapCommand &command)
 {
     return ExpectReplyTo(command.type, command.verify_before_write, command.acknowledge, command.increment_target,
-                         *command.destination_address, *command.source_address, command.transaction_identifier);
+                         *command.destination_address, *command.source_address, command.transaction_identifier,
+                         static_cast<long long>(ReplyDataLength(command)));
 }
 
 void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, int &errors)
@@ -174,6 +175,37 @@ void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, in
     }
 }
 
+// The final status of a command's send.  A send that was accepted but did not
+// complete is reported here, once (one refused at once was reported when it
+// was made).  True when the packet went out.
+bool CollectSend(DeviceHandle device, RmapCommand &command, std::FILE *output, int &errors)
+{
+    if (command.send_status != VANTOR_TRANSFER_STARTED) {
+        return command.send_status == VANTOR_TRANSFER_SUCCESS;
+    }
+    command.send_status = Vantor_WaitOnSendCompleting(device, command.send_id, 0);
+    if (command.send_status == VANTOR_TRANSFER_SUCCESS) {
+        return true;
+    }
+    const char *text = DisplayStatus(command.send_status);
+    ConsoleGuard console;
+    std::printf("Error sending command %d: %s\n", command.number, text);
+    if (output != nullptr) {
+        std::fprintf(output, "Error sending command %d: %s\n", command.number, text);
+    }
+    ++errors;
+    return false;
+}
+
+// A reply read whose command never went out: nothing will come.
+void AbandonReply(DeviceHandle device, RmapCommand &command)
+{
+    if (command.read_id != nullptr) {
+        Vantor_FreeRead(device, command.read_id);
+        command.read_id = nullptr;
+    }
+}
+
 } // namespace
 
 long long CR_ExecuteCommands(DeviceHandle device, RmapCommand *chain, std::FILE *, int &errors)
@@ -193,11 +225,20 @@ long long CR_ExecuteCommands(DeviceHandle device, RmapCommand *chain, std::FILE 
 void CR_WaitOnResponses(DeviceHandle device, RmapCommand *chain, std::FILE *output, int &errors)
 {
     VisitInRunOrder(chain, [device, output, &errors](RmapCommand &command) {
-        // A command whose packet could not be built was counted when it was not sent.
-        if (CR_ExpectsReply(command) && command.packet) {
-            AwaitReply(device, command, output, errors);
-            ProgressErrors(errors);
+        // A command whose packet could not be built was counted when it was
+        // not sent; one the run never reached has no packet either.
+        if (!command.packet) {
+            return;
         }
+        const bool sent = CollectSend(device, command, output, errors);
+        if (CR_ExpectsReply(command)) {
+            if (sent) {
+                AwaitReply(device, command, output, errors);
+            } else {
+                AbandonReply(device, command);
+            }
+        }
+        ProgressErrors(errors);
     });
 }
 

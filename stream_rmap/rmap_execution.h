@@ -14,7 +14,9 @@
 // is interrupted; returns how many commands it went through.
 long long CR_ExecuteCommands(DeviceHandle device, RmapCommand *chain, std::FILE *output, int &errors);
 
-// The second sweep: waits for each expected reply and shows it on output (or
+// The second sweep: collects each send's final status (a failed send is
+// reported and counted, and its reply not waited for), then waits for each
+// expected reply and shows it on output (or
 // standard output when output is null), appending read data to the command's
 // file.  A reply that does not answer its command is shown and counted.  Once
 // the run is interrupted, only replies that have already come are shown.

@@ -1,9 +1,11 @@
 #include "stream_spacewire/cs_execution.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <new>
 #include <utility>
 
+#include "app/settings.h"
 #include "common/display.h"
 #include "common/file_open.h"
 #include "common/stream_files.h"
@@ -14,6 +16,14 @@ namespace {
 bool Accepted(TransferStatus status)
 {
     return status == VANTOR_TRANSFER_STARTED || status == VANTOR_TRANSFER_SUCCESS;
+}
+
+void CountFailure(SpaceWireCommand &command, std::int32_t &error_count)
+{
+    if (!command.failure_counted) {
+        command.failure_counted = true;
+        ++error_count;
+    }
 }
 
 // Builds the pointer and length arrays of a send of several packets.
@@ -77,7 +87,7 @@ void SubmitReceive(DeviceHandle device, SpaceWireCommand &receive, std::int32_t 
     if (!receive.buffer) {
         std::puts("Error allocating memory for receive command.");
         receive.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
-        ++error_count;
+        CountFailure(receive, error_count);
         return;
     }
     receive.properties.reset(new (std::nothrow) PacketProperties[count]());
@@ -85,7 +95,7 @@ void SubmitReceive(DeviceHandle device, SpaceWireCommand &receive, std::int32_t 
         std::puts("Error allocating memory for receive command properties.");
         receive.buffer.reset();
         receive.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
-        ++error_count;
+        CountFailure(receive, error_count);
         return;
     }
     receive.status = Vantor_ReadPackets(device, receive.buffer.get(), static_cast<unsigned int>(size),
@@ -94,7 +104,7 @@ void SubmitReceive(DeviceHandle device, SpaceWireCommand &receive, std::int32_t 
     receive.submitted = true;
     if (!Accepted(receive.status)) {
         std::printf("Error submitting receive command %d: %s\n", receive.number, DisplayStatus(receive.status));
-        ++error_count;
+        CountFailure(receive, error_count);
     }
 }
 
@@ -103,6 +113,8 @@ void ReportSendFailure(const SpaceWireCommand &send, std::FILE *output, std::int
 {
     ConsoleGuard console;
     std::printf("Error sending command, %d\n", send.status);
+    // The line above gives the status code; this one says which command and what happened.
+    std::printf("Error sending command %d: %s\n", send.number, DisplayStatus(send.status));
     ++error_count;
     if (output != nullptr) {
         std::fprintf(output, "Error sending command %d\n", send.number);
@@ -118,19 +130,20 @@ void ExecuteAlone(SpaceWireCommand &command, Execute execute)
     command.next = std::move(following);
 }
 
-// Writes the packets of a finished read (status 2 or 6).  A data file that
-// cannot be written is reported and counted once for the receive.
-void WriteReceivedPackets(const SpaceWireCommand &receive, std::FILE *stream, std::int32_t &error_count)
+// Writes the packets a finished read received, whatever its status, then
+// "T" when it timed out before all came or "E" when it failed.  A data file
+// that cannot be written is reported; with -strict, so are fewer packets than
+// asked for and a packet ended by EEP.  Each counts as the receive's one error.
+void WriteReceivedPackets(SpaceWireCommand &receive, std::FILE *stream, std::int32_t &error_count)
 {
-    if (receive.packet_count <= 0) {
-        return;
-    }
     const bool timed_out = receive.status == VANTOR_TRANSFER_ERROR_TIMEOUT;
-    const auto count = static_cast<std::size_t>(receive.packet_count);
-    const std::size_t size = count * static_cast<std::size_t>(receive.packet_length);
+    const bool failed = !timed_out && receive.status != VANTOR_TRANSFER_SUCCESS;
+    const auto count = static_cast<std::size_t>(std::max(receive.packet_count, 0));
+    const std::size_t size = count * static_cast<std::size_t>(std::max(receive.packet_length, 0));
     std::size_t offset = 0;
     std::size_t written = 0;
     int data_file_error = 0;
+    bool ended_by_eep = false;
     if (receive.buffer && receive.properties) {
         for (; written < count; ++written) {
             const PacketProperties &packet = receive.properties[written];
@@ -146,6 +159,7 @@ void WriteReceivedPackets(const SpaceWireCommand &receive, std::FILE *stream, st
             } else {
                 std::fputs("F ", stream);
             }
+            ended_by_eep = ended_by_eep || packet.eop == VANTOR_EOP_EEP;
             if (!receive.filename.empty() && data_file_error == 0) {
                 data_file_error = AppendBytesToFile(receive.filename.c_str(), {bytes, length});
             }
@@ -154,12 +168,22 @@ void WriteReceivedPackets(const SpaceWireCommand &receive, std::FILE *stream, st
             offset += length;
         }
     }
-    if (written < count && timed_out) {
+    if (failed) {
+        std::fputs("E\n", stream);
+    } else if (written < count && timed_out) {
         std::fputs("T\n", stream);
     }
     if (data_file_error != 0) {
         ReportDataFileFailure(receive.number, receive.filename, data_file_error);
-        ++error_count;
+        CountFailure(receive, error_count);
+    }
+    if (strict_mode && !failed && written < count) {
+        std::printf("Error receiving command %d: %zu of %zu packets received.\n", receive.number, written, count);
+        CountFailure(receive, error_count);
+    }
+    if (strict_mode && ended_by_eep) {
+        std::printf("Error receiving command %d: a packet ended with EEP.\n", receive.number);
+        CountFailure(receive, error_count);
     }
 }
 
@@ -265,11 +289,9 @@ void CS_WaitOnReads(DeviceHandle device, SpaceWireCommand *list, std::FILE *stre
         ConsoleGuard console;
         if (receive.status != VANTOR_TRANSFER_SUCCESS && receive.status != VANTOR_TRANSFER_ERROR_TIMEOUT) {
             std::printf("Error receiving command %d: %s\n", receive.number, DisplayStatus(receive.status));
-            ++error_count;
-            std::fputs("E\n", stream);
-        } else {
-            WriteReceivedPackets(receive, stream, error_count);
+            CountFailure(receive, error_count);
         }
+        WriteReceivedPackets(receive, stream, error_count);
         if (receive.submitted) {
             Vantor_FreeRead(device, receive.transfer_id);
             receive.transfer_id = nullptr;

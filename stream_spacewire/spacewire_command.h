@@ -46,6 +46,9 @@ struct SpaceWireCommand {
     // True once the library was asked to start the transfer, so that only
     // identifiers it handed out are ever waited on or released.
     bool submitted = false;
+    // True once a failure of this command has been counted, so that one
+    // command's failures count as one error.
+    bool failure_counted = false;
 
     // Send: packet_count copies of one packet of data_length bytes, back to back.
     std::uint8_t end_with_eep = 0;

@@ -48,6 +48,7 @@ protected:
         specified_device = -1;
         timeout = -1.0;
         specified_mode = specified_input_file = specified_output_file = specified_dump_output_file = nullptr;
+        strict_mode = false;
     }
 
     // Runs ProcessArguments on the arguments and returns what it printed.
@@ -91,6 +92,16 @@ TEST_F(ProcessArgumentsTest, RefusedValuesLeaveSettingsUnchanged)
     EXPECT_EQ(receive_buffer_size, 4096);
 }
 
+// Values with text behind the number are used as far as they read, and said so.
+TEST_F(ProcessArgumentsTest, ValuesThatAreNotWhollyANumberAreNamed)
+{
+    EXPECT_EQ(Run({"-t=500ms", "-r=64k", "-t=2.5 ", "-r=7\t"}),
+              "Warning: option -t=500ms is not a number; 500 is used.\n"
+              "Warning: option -r=64k is not a number; 64 is used.\n");
+    EXPECT_DOUBLE_EQ(timeout, 2.5);
+    EXPECT_EQ(receive_buffer_size, 7);
+}
+
 TEST_F(ProcessArgumentsTest, DeviceNumbers)
 {
     const std::string refused = "Error reading device number from command line arguments\n";
@@ -99,14 +110,14 @@ TEST_F(ProcessArgumentsTest, DeviceNumbers)
         std::string printed;
         int device;
     } cases[] = {
-        {{"-device=2x"}, "", 2},
-        {{"-device=abc"}, "", 0},
+        {{"-device=2x"}, "Warning: option -device=2x is not a number; 2 is used.\n", 2},
+        {{"-device=abc"}, "Warning: option -device=abc is not a number; 0 is used.\n", 0},
         {{"-device=4294967299"}, "", 3}, // 2^32 + 3: the low 32 bits
         {{"-device=4294967295"}, refused, -1},
         {{"-device=-1"}, refused, -1},
         {{"-d=1", "-DEVICE=5"}, "", 5},  // the later argument wins
         {{"=7"}, "", 7},                 // an empty name matches -device, tried first
-        {{"-d=out.txt"}, "", 0},         // -d is -device, not -dump_cmdlist
+        {{"-d=out.txt"}, "Warning: option -d=out.txt is not a number; 0 is used.\n", 0}, // -d is -device
         {{"-device", "3"},
          "Invalid command line argument error: '-device'\nInvalid command line argument error: '3'\n", -1},
     };

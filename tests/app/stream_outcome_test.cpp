@@ -129,6 +129,7 @@ TEST(ExitStatus, StrictTellsHowTheRunWent)
         {{"-m=scs", "-c=good.txt"}, "", "", 2},
         {{"-m=rcs", "-c=refused.txt"}, "", "", 2},
         {{"-m=rcs", "-c=good.txt"}, "devices=", "", 3},
+        {{"-m=rcs", "-c=good.txt", "-t=500ms"}, "", "", 3}, // an option value that is not wholly a number
         {{}, "", "", 3},                           // input ends at the mode question
         {{"-m=rcs"}, "", "missing.txt\n", 3},      // ... and at the list question
     };
