@@ -28,6 +28,19 @@ TEST(Crc8, CheckValuesAndEveryTableEntry)
         EXPECT_EQ(Crc8(one), Crc(one)) << i;
     }
     EXPECT_EQ(Crc8(Bytes{0x30, 0x40}, Crc8(Bytes{0x10, 0x20})), Crc(Bytes{0x10, 0x20, 0x30, 0x40}));
+    // Lengths around the blocks the codec takes at once, at every alignment,
+    // with a start value carried in.
+    Bytes mixed(80);
+    for (std::size_t i = 0; i < mixed.size(); ++i) {
+        mixed[i] = static_cast<std::uint8_t>(i * 167 + 13);
+    }
+    for (std::size_t start = 0; start < 8; ++start) {
+        for (std::size_t length = 0; start + length <= mixed.size(); ++length) {
+            const std::span<const std::uint8_t> before(mixed.data(), start);
+            const std::span<const std::uint8_t> part(mixed.data() + start, length);
+            ASSERT_EQ(Crc8(part, Crc8(before)), Crc(std::span(mixed.data(), start + length))) << start << " " << length;
+        }
+    }
 }
 
 // The tests' own packet builder against packets worked out on paper.
