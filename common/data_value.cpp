@@ -7,6 +7,7 @@
 #include "app/settings.h"
 #include "cmdlist/white_space.h"
 #include "common/file_bytes.h"
+#include "common/number_base.h"
 
 namespace {
 
@@ -56,7 +57,19 @@ struct Digits {
     bool valid = true;
     bool any = false;
     std::uint32_t value = 0;
+    bool beyond_32_bits = false;
 };
+
+std::uint32_t LowBits(std::uint32_t value, int bits) { return bits >= 32 ? value : value & ((1u << bits) - 1u); }
+
+std::optional<ValueNote> WidthNote(const NumberItem &number, int width, int kept_bits)
+{
+    if (!number.beyond_32_bits && LowBits(number.value, width) == number.value) {
+        return std::nullopt;
+    }
+    const std::string prefix = number.text.substr(0, number.prefix_length);
+    return ValueNote{number.text, prefix + ToBaseText(LowBits(number.value, kept_bits), number.base), width};
+}
 
 class Converter {
 public:
@@ -102,12 +115,25 @@ private:
         }
     }
 
-    void AppendNumber(std::uint32_t value)
+    // Appends the byte of the number whose text began at start and whose
+    // digits, in base, began at digits_start and end at the position.
+    void AppendNumber(std::size_t start, std::size_t digits_start, int base, const Digits &digits)
     {
-        if (result_.bytes.empty()) {
-            result_.first_value = value;
+        const bool first = result_.bytes.empty();
+        const bool cut = !single_value_ && (digits.beyond_32_bits || digits.value > 0xFFu);
+        // The item's text is copied only when someone is told about it.
+        if (first || cut) {
+            NumberItem number{std::string(text_.substr(start, position_ - start)), digits_start - start, base,
+                              digits.value, digits.beyond_32_bits};
+            if (cut) {
+                result_.notes.push_back(*WidthNote(number, 8, 8));
+            }
+            if (first) {
+                result_.first_value = digits.value;
+                result_.first_number = std::move(number);
+            }
         }
-        result_.bytes.push_back(static_cast<std::uint8_t>(value & 0xFFu));
+        result_.bytes.push_back(static_cast<std::uint8_t>(digits.value & 0xFFu));
     }
 
     void AppendRaw(const char *begin, std::size_t length)
@@ -133,7 +159,9 @@ private:
                 digits.valid = false;
                 return digits;
             }
-            digits.value = digits.value * multiplier + static_cast<std::uint32_t>(digit);
+            const std::uint64_t next = std::uint64_t{digits.value} * multiplier + static_cast<std::uint32_t>(digit);
+            digits.beyond_32_bits = digits.beyond_32_bits || next > 0xFFFFFFFFu;
+            digits.value = static_cast<std::uint32_t>(next);
             digits.any = true;
             ++position_;
         }
@@ -143,13 +171,15 @@ private:
     // Digits written directly behind a closing quote add one more byte.
     bool ConvertDigitsBehindQuote(bool &any)
     {
-        const Digits digits = ReadDigits(default_base);
+        const std::size_t start = position_;
+        const int base = default_base;
+        const Digits digits = ReadDigits(base);
         if (!digits.valid) {
             return false;
         }
         any = digits.any;
         if (digits.any) {
-            AppendNumber(digits.value);
+            AppendNumber(start, start, base, digits);
         }
         return true;
     }
@@ -180,6 +210,7 @@ private:
     bool ConvertNumber(bool &produced_nothing)
     {
         int base = default_base;
+        const std::size_t start = position_;
         const char first = text_[position_];
         if (const int letter_base = LetterPrefixBase(first); letter_base != 0) {
             base = letter_base;
@@ -188,12 +219,13 @@ private:
             base = ZeroPrefixBase(text_[position_ + 1]);
             position_ += 2;
         }
+        const std::size_t digits_start = position_;
         const Digits digits = ReadDigits(base);
         if (!digits.valid) {
             return false;
         }
         if (digits.any) {
-            AppendNumber(digits.value);
+            AppendNumber(start, digits_start, base, digits);
         } else {
             produced_nothing = true;
         }
@@ -280,4 +312,15 @@ std::optional<DataValue> CreateDataFromString(std::string_view text, bool single
     } catch (const std::bad_alloc &) {
         return std::nullopt;
     }
+}
+
+std::vector<ValueNote> FirstValueNotes(const DataValue &value, int width, int kept_bits)
+{
+    std::vector<ValueNote> notes;
+    if (value.first_number) {
+        if (std::optional<ValueNote> note = WidthNote(*value.first_number, width, kept_bits)) {
+            notes.push_back(std::move(*note));
+        }
+    }
+    return notes;
 }

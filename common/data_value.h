@@ -35,6 +35,12 @@
 // Single-value mode: once an item that ends at white space leaves at least
 // one byte in the result, only white space may follow.
 //
+// A number that does not fit where it goes is kept as its low bits, with a
+// note (common/value_notes.h) for the caller to report: outside single-value
+// mode each number worth more than a byte ("256" in base 10 gives the byte 0
+// and a note); in single-value mode the caller asks FirstValueNotes with its
+// field's width.
+//
 // Worked example, default_base 16, file "f" holding the bytes 41 42:
 //   "0x1234  'a b'  i101 -f 7"  ->  34 61 20 62 05 41 42 07, first value 0x1234
 //   "'' 12"                     ->  invalid (empty quotes before any byte)
@@ -43,14 +49,29 @@
 #ifndef ZARK_COMMON_DATA_VALUE_H
 #define ZARK_COMMON_DATA_VALUE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/value_notes.h"
+
+// A number item as it was typed, for telling the user what became of it.
+struct NumberItem {
+    std::string text;              // prefix and digits
+    std::size_t prefix_length = 0; // 0 without a prefix
+    int base = 16;
+    std::uint32_t value = 0;       // modulo 2^32
+    bool beyond_32_bits = false;   // the digits were worth 2^32 or more
+};
 
 struct DataValue {
     std::vector<std::uint8_t> bytes; // one byte per number (its low 8 bits), text and file bytes as they are
     std::uint32_t first_value = 0;   // the first item's value in full (a quoted or file byte: that byte)
+    std::optional<NumberItem> first_number; // the item behind first_value, when a number gave the first byte
+    std::vector<ValueNote> notes;    // outside single-value mode: each number that does not fit its byte
 };
 
 // Converts text in the data-value syntax, reading numbers without a prefix in
@@ -58,6 +79,12 @@ struct DataValue {
 // allowed.  No result means the text is not valid (including a file reference
 // that cannot be read).
 std::optional<DataValue> CreateDataFromString(std::string_view text, bool single_value);
+
+// The note about the first value going into a field that holds width bits
+// and keeps the low kept_bits of what it is given (kept_bits may exceed
+// width when a field holds more than its use can carry, so that the value
+// used is the value as read); none when it fits or was no number.
+std::vector<ValueNote> FirstValueNotes(const DataValue &value, int width, int kept_bits);
 
 // Accepts any non-empty leading part of "false", "no", "true" or "yes" (case
 // ignored, leading white space skipped, nothing after it).  On success sets

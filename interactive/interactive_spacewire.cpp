@@ -13,6 +13,7 @@
 #include "common/display.h"
 #include "common/key_press.h"
 #include "common/number_base.h"
+#include "common/value_notes.h"
 
 namespace {
 
@@ -142,7 +143,10 @@ void IS_RequestCommand(DeviceHandle device)
         } else if (text.size() == 1 && (text[0] == 'x' || text[0] == 'X')) {
             return;
         } else if (std::optional<DataValue> packet = CreateDataFromString(text, false)) {
-            Exchange(device, packet->bytes);
+            // The prompt names what it asks for "the bytes to be sent".
+            if (ReportPromptValueNotes("Bytes to be sent", packet->notes)) {
+                Exchange(device, packet->bytes);
+            }
         } else {
             std::puts("There was an error in the command entered");
         }

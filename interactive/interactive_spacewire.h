@@ -8,7 +8,8 @@
 //   anything else                         packet bytes in the data-value syntax;
 //                                         an empty line sends nothing and listens
 // Example, in base 16:  "01 02 fe" sends three bytes; "B=2" then shows
-// received bytes in binary.
+// received bytes in binary.  A number above a byte ("256") sends its low 8
+// bits after a warning; with -strict nothing is sent and the prompt returns.
 #ifndef ZARK_INTERACTIVE_INTERACTIVE_SPACEWIRE_H
 #define ZARK_INTERACTIVE_INTERACTIVE_SPACEWIRE_H
 

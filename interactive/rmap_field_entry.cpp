@@ -13,6 +13,7 @@
 #include "common/console_input.h"
 #include "common/data_value.h"
 #include "common/number_base.h"
+#include "common/value_notes.h"
 
 namespace {
 
@@ -28,6 +29,37 @@ std::string BytesText(const std::vector<std::uint8_t> &bytes)
         text += ToBaseText(byte, default_base);
     }
     return text;
+}
+
+// Bits of each value field in the packet, and how many of an entry's bits
+// the packet is built from: all 32 of a data length, so that one beyond the
+// 24 a packet carries cannot be built rather than being cut.
+struct FieldWidth {
+    std::string_view name;
+    int width;
+    int kept_bits;
+};
+
+constexpr std::array<FieldWidth, 9> kFieldWidths{{
+    {"Destination Key", 8, 8},
+    {"Transaction Identifier", 16, 16},
+    {"Extended Read/Write Address", 8, 8},
+    {"Read/Write Address", 32, 32},
+    {"Data length", 24, 32},
+    {"Mask", 32, 32},
+    {"Header CRC", 8, 8},
+    {"Data CRC", 8, 8},
+    {"Data and Mask CRC", 8, 8},
+}};
+
+FieldWidth WidthOf(std::string_view name)
+{
+    for (const FieldWidth &field : kFieldWidths) {
+        if (field.name == name) {
+            return field;
+        }
+    }
+    return {name, 32, 32};
 }
 
 // Reads a text that is not the default and, when it is valid, takes it as the value.
@@ -135,6 +167,10 @@ std::optional<std::uint32_t> IR_ReadDataValue(const char *name, std::uint32_t cu
                 std::puts("The value entered is invalid");
                 return false;
             }
+            const FieldWidth width = WidthOf(name);
+            if (!ReportPromptValueNotes(name, FirstValueNotes(*entered, width.width, width.kept_bits))) {
+                return false;
+            }
             value = entered->first_value;
             return true;
         });
@@ -157,6 +193,9 @@ bool IR_ReadData(const char *name, std::vector<std::uint8_t> &bytes, unsigned ch
         std::optional<DataValue> entered = CreateDataFromString(text, false);
         if (!entered) {
             std::puts("The value entered is invalid");
+            return false;
+        }
+        if (!ReportPromptValueNotes(name, entered->notes)) {
             return false;
         }
         bytes = std::move(entered->bytes);

@@ -12,6 +12,10 @@
 // Example: "20x" for "Destination Key" takes 20 and fixes it; the next
 // command shows "Destination Key (FIXED): 20".
 //
+// A number beyond what its field carries (a byte: 8 bits; the fields named
+// like Destination Key: their packet width) is taken with a warning, and its
+// low bits go into the packet; with -strict it is refused and asked again.
+//
 // Each operation returns none (false) when standard input has ended.
 #ifndef ZARK_INTERACTIVE_RMAP_FIELD_ENTRY_H
 #define ZARK_INTERACTIVE_RMAP_FIELD_ENTRY_H

@@ -105,12 +105,11 @@ bool ReadModifyWriteFits(const RmapCommand &command)
 RmapCommandPtr ProcessCommand(const CommandForm &form, std::string_view text, std::size_t &position,
                               std::int32_t number, const RmapCommand *previous)
 {
-    RmapCommandPtr command = CR_GetCommandProperties(text, position, form.type, nullptr);
+    RmapCommandPtr command = CR_GetCommandProperties(text, position, form.type, number, nullptr);
     if (!command) {
         std::printf(form.reading_failed, number);
         return nullptr;
     }
-    command->number = number;
     // A copy that fails leaves its property absent, which the check reports.
     CR_CopyDefaultFields(*command, previous);
     if (!form.complete(*command)) {
@@ -145,12 +144,13 @@ std::optional<std::string> ReadLine(std::string_view text, std::size_t &position
 }
 
 RmapCommandPtr CR_GetCommandProperties(std::string_view text, std::size_t &position, RmapCommandType type,
-                                       int *output_base)
+                                       std::int32_t number, int *output_base)
 {
     RmapCommandPtr command = CR_AllocateCommand(type);
     if (!command) {
         return nullptr;
     }
+    command->number = number;
     std::optional<std::string> line = ReadLine(text, position);
     if (!line) {
         return command;
@@ -234,7 +234,7 @@ RmapCommandPtr CR_ProcessLoopCommand(std::string_view text, std::size_t &positio
 
 bool CR_ProcessBaseCommand(std::string_view text, std::size_t &position, int *output_base, std::int32_t number)
 {
-    if (!CR_GetCommandProperties(text, position, RMAP_COMMAND_BASE, output_base)) {
+    if (!CR_GetCommandProperties(text, position, RMAP_COMMAND_BASE, number, output_base)) {
         std::printf("Error reading base command %d.\n", number);
         return false;
     }

@@ -100,11 +100,11 @@ RmapCommandPtr CR_ProcessLoopCommand(std::string_view text, std::size_t &positio
                                      const RmapCommand *previous);
 bool CR_ProcessBaseCommand(std::string_view text, std::size_t &position, int *output_base, std::int32_t number);
 
-// The property lines of one command, applied to a new record of the type
-// (base: to the bases, the record then carries nothing).  None on an error,
-// with nothing printed.
+// The property lines of command number, applied to a new record of the type
+// (base: to the bases, the record then carries nothing).  None on an error;
+// only a value that does not fit its field is told of here.
 RmapCommandPtr CR_GetCommandProperties(std::string_view text, std::size_t &position, RmapCommandType type,
-                                       int *output_base);
+                                       std::int32_t number, int *output_base);
 
 // The next line without its ending; none at the end of the text.
 std::optional<std::string> ReadLine(std::string_view text, std::size_t &position);

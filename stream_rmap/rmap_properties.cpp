@@ -10,6 +10,7 @@
 #include "common/data_value.h"
 #include "common/match_arg.h"
 #include "common/number_base.h"
+#include "common/value_notes.h"
 
 namespace {
 
@@ -103,24 +104,6 @@ unsigned AcceptanceOf(RmapCommandType type)
     }
 }
 
-std::optional<std::vector<std::uint8_t>> ReadByteList(std::string_view value)
-{
-    std::optional<DataValue> converted = CreateDataFromString(value, false);
-    if (!converted) {
-        return std::nullopt;
-    }
-    return std::move(converted->bytes);
-}
-
-std::optional<std::uint32_t> ReadSingleValue(std::string_view value)
-{
-    const std::optional<DataValue> converted = CreateDataFromString(value, true);
-    if (!converted) {
-        return std::nullopt;
-    }
-    return converted->first_value;
-}
-
 std::string_view SkipLeadingWhiteSpace(std::string_view text)
 {
     std::size_t start = 0;
@@ -128,6 +111,57 @@ std::string_view SkipLeadingWhiteSpace(std::string_view text)
         ++start;
     }
     return text.substr(start);
+}
+
+// Where a value came from, for the notes about it: the property is named as
+// the user wrote it.
+struct ValueSource {
+    std::int32_t number;
+    std::string_view name;
+};
+
+std::optional<std::vector<std::uint8_t>> ReadByteList(std::string_view value, const ValueSource &source)
+{
+    std::optional<DataValue> converted = CreateDataFromString(value, false);
+    if (!converted || !ReportListValueNotes(source.number, source.name, converted->notes)) {
+        return std::nullopt;
+    }
+    return std::move(converted->bytes);
+}
+
+// Bits of a number property's field, and what the field keeps of a value.
+// The data length is held in 32 bits, but a packet carries 24: a longer one
+// is kept whole and cannot be built.
+struct NumberWidth {
+    int width;
+    int kept_bits;
+};
+
+NumberWidth WidthOf(Property property)
+{
+    switch (property) {
+    case Property::DestinationKey:
+    case Property::ExtendedAddress:
+    case Property::HeaderCrc:
+    case Property::DataCrc:
+        return {8, 8};
+    case Property::TransactionIdentifier:
+        return {16, 16};
+    case Property::DataLength:
+        return {24, 32};
+    default:
+        return {32, 32};
+    }
+}
+
+std::optional<std::uint32_t> ReadSingleValue(std::string_view value, NumberWidth width, const ValueSource &source)
+{
+    const std::optional<DataValue> converted = CreateDataFromString(value, true);
+    if (!converted ||
+        !ReportListValueNotes(source.number, source.name, FirstValueNotes(*converted, width.width, width.kept_bits))) {
+        return std::nullopt;
+    }
+    return converted->first_value;
 }
 
 bool IsQuote(char c) { return c == '"' || c == '\'' || c == '`'; }
@@ -216,9 +250,9 @@ bool SetFlag(RmapCommand &command, Property property, std::string_view value)
     }
 }
 
-bool SetByteList(RmapCommand &command, Property property, std::string_view value)
+bool SetByteList(RmapCommand &command, Property property, std::string_view value, const ValueSource &source)
 {
-    std::optional<std::vector<std::uint8_t>> bytes = ReadByteList(value);
+    std::optional<std::vector<std::uint8_t>> bytes = ReadByteList(value, source);
     if (!bytes) {
         return false;
     }
@@ -271,13 +305,14 @@ bool CR_SetFieldValue(RmapCommand &command, std::string_view name, std::string_v
     if (entry == nullptr || (entry->accepts & AcceptanceOf(command.type)) == 0) {
         return false;
     }
+    const ValueSource source{command.number, SkipLeadingWhiteSpace(name)};
     try {
         switch (entry->property) {
         case Property::DestinationAddress:
         case Property::SourceAddress:
         case Property::Data:
         case Property::Mask:
-            return SetByteList(command, entry->property, value);
+            return SetByteList(command, entry->property, value, source);
         case Property::VerifyBeforeWrite:
         case Property::Acknowledge:
         case Property::IncrementTarget:
@@ -286,7 +321,7 @@ bool CR_SetFieldValue(RmapCommand &command, std::string_view name, std::string_v
             command.filename = ReadFilename(value);
             return true;
         default: {
-            const std::optional<std::uint32_t> number = ReadSingleValue(value);
+            const std::optional<std::uint32_t> number = ReadSingleValue(value, WidthOf(entry->property), source);
             return number && SetNumber(command, entry->property, *number);
         }
         }

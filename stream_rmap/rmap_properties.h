@@ -1,6 +1,8 @@
 // The named properties of RMAP commands: applying one from its text, the
 // number bases of a base command, and taking missing properties from another
-// command.  Nothing here prints; the parser reports per command.
+// command.  The parser reports per command; here only a number that does not
+// fit its field is told of, as a warning (or with -strict an error that fails
+// the property) naming the command's number and the property as written.
 //
 // A name is matched after leading white space, case ignored, as any prefix of
 // the full name at least as long as the shortest form; nothing may follow it
@@ -19,7 +21,7 @@
 //   ExtendedReadWriteAddress            2         r w m        number, low 8 bits
 //   Data                                2         w m          byte list (m: at most 4)
 //   Mask                                2         m            byte list, at most 4
-//   DataLength (Length)                 5 (2)     r            number, 32 bits
+//   DataLength (Length)                 5 (2)     r            number, 32 bits (24 sent)
 //   HeaderCRC                           2         r w m        number, low 8 bits
 //   DataCRC (CRC)                       5 (2)     w m          number, low 8 bits
 //   TimesToRepeat                       2         l            number, 32 bits
@@ -31,7 +33,8 @@
 // read), "DataL" DataLength and "DataC" DataCRC.
 //
 // Byte lists and numbers use the data-value syntax in the input base of the
-// moment; a number is the value of the one item given, cut to the width.  An
+// moment; a number is the value of the one item given, cut to the width (the
+// data length is kept in 32 bits; more than 24 cannot be sent).  An
 // empty byte list is present with no bytes; an empty number is 0.  Booleans
 // are the boolean words with nothing after them.  A file name may be quoted
 // with " ' or ` (the same quote at both ends, white space after the closing
@@ -48,7 +51,8 @@
 #include "stream_rmap/rmap_command.h"
 
 // Applies one property to the command; false when the name is unknown, the
-// command's type does not take it, or the value is not valid.
+// command's type does not take it, or the value is not valid (with -strict:
+// also when it does not fit).  Notes name command.number.
 bool CR_SetFieldValue(RmapCommand &command, std::string_view name, std::string_view value);
 
 // Applies one property of a base command: InputBase sets default_base,

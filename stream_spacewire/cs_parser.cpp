@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "cmdlist/white_space.h"
 #include "common/data_value.h"
+#include "common/value_notes.h"
 #include "stream_spacewire/cs_property_text.h"
 
 namespace {
@@ -84,7 +85,8 @@ bool ReadSendData(std::string_view text, std::size_t &cursor, SpaceWireCommand &
     if (field.size() <= kLongestPropertyText) {
         converted = CreateDataFromString(field, false);
     }
-    if (!converted || converted->bytes.size() > static_cast<std::size_t>(kLargestTransferBytes)) {
+    if (!converted || converted->bytes.size() > static_cast<std::size_t>(kLargestTransferBytes) ||
+        !ReportListValueNotes(command.number, text.substr(cursor - 2, 1), converted->notes)) {
         std::printf("Error in data of send command %d.\n", command.number);
         return false;
     }
@@ -119,17 +121,19 @@ bool ReplicatePacket(SpaceWireCommand &command)
     return true;
 }
 
-// A count or length property: a single value of at least minimum, or the
-// property's message naming the command.
+// A count or length property, its letter just behind: a single value of at
+// least minimum, or the property's message naming the command.  A value
+// written too large is told of only when what is left of it would be taken.
 bool ReadCount(std::string_view text, std::size_t &cursor, std::int32_t minimum, const char *message,
                std::int32_t number, std::int32_t &field)
 {
-    const std::optional<std::int32_t> value = ReadSingleValue(text, cursor);
-    if (!value || *value < minimum) {
+    const std::string_view letter = text.substr(cursor - 2, 1);
+    const std::optional<SingleValue> value = ReadSingleValue(text, cursor);
+    if (!value || value->value < minimum || !ReportListValueNotes(number, letter, value->notes)) {
         std::printf(message, number);
         return false;
     }
-    field = *value;
+    field = value->value;
     return true;
 }
 

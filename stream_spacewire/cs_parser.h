@@ -38,7 +38,11 @@
 // changes it for the text behind it.  A value, file name or base word longer
 // than 8,199 characters is rejected with the message of its property.  The
 // packets of a command must fit 32-bit sizes: packet count times packet (or
-// data) length at most 2,147,483,647 bytes.
+// data) length at most 2,147,483,647 bytes.  A number written beyond what
+// its field holds (31 bits for a count, 8 for a byte of d:) is cut to its
+// low bits, with a warning naming the command and the letter as written, or
+// with -strict refused with the property's message: n:100000001 is 1 packet
+// (a count whose low 32 bits make 2^31 or more is refused as it stands).
 //
 // Worked example (input base 16 at the start):
 //

@@ -23,7 +23,7 @@ bool EndsValue(std::string_view text, std::size_t cursor)
     return cursor >= text.size() || text[cursor] == ';' || IsWhiteSpace(static_cast<unsigned char>(text[cursor]));
 }
 
-std::optional<std::int32_t> ReadSingleValue(std::string_view text, std::size_t &cursor)
+std::optional<SingleValue> ReadSingleValue(std::string_view text, std::size_t &cursor)
 {
     const std::size_t start = cursor;
     while (!EndsValue(text, cursor)) {
@@ -37,7 +37,7 @@ std::optional<std::int32_t> ReadSingleValue(std::string_view text, std::size_t &
     if (!converted) {
         return std::nullopt;
     }
-    return static_cast<std::int32_t>(converted->first_value);
+    return SingleValue{static_cast<std::int32_t>(converted->first_value), FirstValueNotes(*converted, 31, 32)};
 }
 
 std::optional<std::string_view> ReadFileName(std::string_view text, std::size_t &cursor)

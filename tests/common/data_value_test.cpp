@@ -165,6 +165,76 @@ TEST_F(CreateData, EveryItemKindAndItsBoundaries)
     }
 }
 
+// Each note as "<item>><used>/<width>", '|'-separated.
+std::string NotesText(const std::vector<ValueNote> &notes)
+{
+    std::string text;
+    for (const ValueNote &note : notes) {
+        text += (text.empty() ? "" : "|") + note.item + ">" + note.used + "/" + std::to_string(note.width);
+    }
+    return text;
+}
+
+TEST_F(CreateData, NumbersBeyondTheirByteAreNotedAsTyped)
+{
+    const struct {
+        const char *text;
+        int base;
+        std::string notes;
+    } cases[] = {
+        {"11111111 100000000 i100000001", 2, "100000000>0/8|i100000001>i1/8"},
+        {"377 400 0o401", 8, "400>0/8|0o401>0o1/8"},
+        {"255 256 n300", 10, "256>0/8|n300>n44/8"},
+        {"ff 100 0x1ab 0X1AB H0ff", 16, "100>0/8|0x1ab>0xab/8|0X1AB>0Xab/8"},
+        // Beyond 32 bits the byte is still what is left of the wrapped value.
+        {"4294967297 n4294967296", 10, "4294967297>1/8|n4294967296>n0/8"},
+        // Digits behind a quote are a number of their own; text and file bytes are bytes.
+        {"'ab'1ff -abc", 16, "1ff>ff/8"},
+    };
+    for (const auto &c : cases) {
+        default_base = c.base;
+        const std::optional<DataValue> result = CreateDataFromString(c.text, false);
+        ASSERT_TRUE(result) << c.text;
+        EXPECT_EQ(NotesText(result->notes), c.notes) << c.text;
+    }
+}
+
+TEST_F(CreateData, FirstValueNotedAgainstItsFieldWidth)
+{
+    const struct {
+        const char *text;
+        int base;
+        int width;
+        int kept_bits;
+        std::string notes;
+    } cases[] = {
+        {"ff", 16, 8, 8, ""},
+        {"0x100", 16, 8, 8, "0x100>0x0/8"},
+        {"n65535", 16, 16, 16, ""},
+        {"10000", 16, 16, 16, "10000>0/16"},
+        {"0b10000000000000001", 16, 16, 16, "0b10000000000000001>0b1/16"},
+        {"ffffff", 16, 24, 32, ""},
+        {"1000000", 16, 24, 32, "1000000>1000000/24"}, // kept whole
+        {"100000004", 16, 24, 32, "100000004>4/24"},  // wrapped at 32 bits first
+        {"4294967295", 10, 32, 32, ""},
+        {"4294967296", 10, 32, 32, "4294967296>0/32"},
+        {"o37777777777", 16, 32, 32, ""},
+        {"o40000000001", 16, 32, 32, "o40000000001>o1/32"},
+        {"7fffffff", 16, 31, 32, ""},
+        {"80000000", 16, 31, 32, "80000000>80000000/31"},
+        // A first byte from text or a file is no number and fits any field.
+        {"'a'", 16, 8, 8, ""},
+        {"-abc", 16, 8, 8, ""},
+    };
+    for (const auto &c : cases) {
+        default_base = c.base;
+        const std::optional<DataValue> result = CreateDataFromString(c.text, true);
+        ASSERT_TRUE(result) << c.text;
+        EXPECT_TRUE(result->notes.empty()) << c.text; // the byte of a single value is nobody's
+        EXPECT_EQ(NotesText(FirstValueNotes(*result, c.width, c.kept_bits)), c.notes) << c.text;
+    }
+}
+
 TEST(CreateBooleanFromString, LeadingPartsOfTheFourWords)
 {
     const std::pair<std::string, int> cases[] = {

@@ -179,12 +179,12 @@ std::string RunOrder(const Record *list, decltype(Record::type) loop, Describe d
     return order;
 }
 
-// What was printed, the success line left out, then the commands that run
-// if the list was accepted.
+// What was printed (warnings come before it), the success line left out,
+// then the commands that run if the list was accepted.
 std::string Outcome(std::string printed, bool accepted, const std::string &run)
 {
-    if (printed.starts_with(kParsed)) {
-        printed.erase(0, kParsed.size());
+    if (const std::size_t parsed = printed.find(kParsed); parsed != std::string::npos) {
+        printed.erase(parsed, kParsed.size());
     }
     return printed + (accepted ? run : "");
 }
@@ -333,11 +333,14 @@ TEST(Hostile, SpaceWireLists)
             {DoublingAliases("A", 12) + "S d:A12 1 1 1 1 ;", "Error in data of send command 0.\n"},
             {DoublingAliases("A", 20) + "S d:A20;", "Error in data of send command 0.\n"},
             // Numbers are taken modulo 2^32 as signed 32-bit counts: 2^31 and
-            // more are negative, so refused, and 2^32 is 0.
+            // more are negative, so refused, and 2^32 is 0; a count that is
+            // left after the cut is taken with a warning.
             {"L n:1 t:n2147483648; S d:1;", "Error in times to repeat specified in loop command 0.\n"},
             {"R l:n4294967296;", "Error in packet length specified in receive command 0.\n"},
             {"S n:n4294967296 d:1;", "Error in number of packets specified in send command 0.\n"},
-            {"R l:n4294967304; R l:n18446744073709551624;", "R0l8 R1l8"},
+            {"R l:n4294967304; R l:n18446744073709551624;",
+             "Warning: command 0, l: n4294967304 does not fit in 31 bits; n8 is used.\n"
+             "Warning: command 1, l: n18446744073709551624 does not fit in 31 bits; n8 is used.\nR0l8 R1l8"},
             // There is no sign: "-1" names a file "1", which does not exist.
             {"S n:-1 d:1;", "Error in number of packets specified in send command 0.\n"},
             {"L n:0 t:0; S d:1;", "S1=01"},
@@ -390,10 +393,14 @@ TEST(Hostile, RmapLists)
             {DoublingAliases("B", 20) + kWrite + "Data: B20;\n", "w0 k0 t1 a1000 l1048576 d1048576*01"},
             // A file larger than a data value can hold is refused unread.
             {kWrite + "Data: -big;\n", "Error reading write command 0.\n"},
-            // Numbers wrap modulo 2^32 and are cut to their field: the
-            // transaction 2^64 + 10005h is 10005h, so 5.
+            // Numbers wrap modulo 2^32 and are cut to their field, with a
+            // warning: the transaction 2^64 + 10005h is 10005h, so 5; a data
+            // length is kept in 32 bits.
             {kWrite + write + " TransactionIdentifier: n18446744073709617157; Address: 80000000;\n\n"
                               "r;\nDataLength: 100000000;\n\nr;\nDataLength: FFFFFFFF;\n",
+             "Warning: command 0, TransactionIdentifier: n18446744073709617157 does not fit in 16 bits; n5 is used.\n"
+             "Warning: command 1, DataLength: 100000000 does not fit in 24 bits; 0 is used.\n"
+             "Warning: command 2, DataLength: FFFFFFFF does not fit in 24 bits; ffffffff is used.\n"
              "w0 k0 t5 a80000000 l1 d01 r1 k0 t5 a80000000 l0 r2 k0 t5 a80000000 l4294967295"},
             {kWrite + write + " DestinationKey: -1;\n", "Error reading write command 0.\n"},
             // Loop counts of 2^32 are 0: the first loop drops its body, a
@@ -401,6 +408,8 @@ TEST(Hostile, RmapLists)
             // all ones, and products, refused.
             {kWrite + write + loop + "100000000; NumberToRepeat: 1;\n\nl;\nTimesToRepeat: 2;\n\nw;" + loop +
                  "3; NumberToRepeat: 100000000;\n\nw;\n",
+             "Warning: command 1, TimesToRepeat: 100000000 does not fit in 32 bits; 0 is used.\n"
+             "Warning: command 4, NumberToRepeat: 100000000 does not fit in 32 bits; 0 is used.\n"
              "w0" + kWritten + " w5" + kWritten},
             {kWrite + write + loop + "2; NumberToRepeat: FFFFFFFF;\n\nw;\n",
              "Not enough commands present for loop command 1\n"},

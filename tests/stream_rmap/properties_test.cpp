@@ -8,6 +8,7 @@
 
 #include "app/settings.h"
 #include "stream_rmap/rmap_properties.h"
+#include "support/capture_stdout.h"
 
 namespace {
 
@@ -42,7 +43,11 @@ std::string FieldSet(const RmapCommand &c)
 class Properties : public testing::Test {
 protected:
     void SetUp() override { default_base = 16; }
-    void TearDown() override { default_base = 16; }
+    void TearDown() override
+    {
+        default_base = 16;
+        strict_mode = false;
+    }
 };
 
 TEST_F(Properties, NamesAbbreviationsAndTheTypesThatTakeThem)
@@ -89,28 +94,96 @@ TEST_F(Properties, NamesAbbreviationsAndTheTypesThatTakeThem)
     }
 }
 
-TEST_F(Properties, NumbersAreCutToTheirFieldWidth)
+// The value of the one number property a command holds.
+std::uint32_t NumberSet(const RmapCommand &c)
 {
-    RmapCommandPtr w = CR_AllocateCommand(W);
-    const std::pair<const char *, const char *> numbers[] = {{"Key", " n300"}, {"Tr", " 12345"}, {"Ad", " FFFFFFFF"},
-                                                             {"Ex", " 1ff"}, {"He", " 0x1a5"}, {"CRC", " i100000001"}};
-    for (const auto &[name, value] : numbers) {
-        ASSERT_TRUE(CR_SetFieldValue(*w, name, value)) << name;
+    const std::pair<std::uint32_t, std::uint32_t> numbers[] = {
+        {GIVEN_DESTINATION_KEY, c.destination_key}, {GIVEN_TRANSACTION_IDENTIFIER, c.transaction_identifier},
+        {GIVEN_ADDRESS, c.address}, {GIVEN_EXTENDED_ADDRESS, c.extended_address},
+        {GIVEN_DATA_LENGTH, c.data_length}, {GIVEN_HEADER_CRC, c.header_crc}, {GIVEN_DATA_CRC, c.data_crc},
+        {GIVEN_TIMES_TO_REPEAT, c.times_to_repeat}, {GIVEN_NUMBER_TO_REPEAT, c.number_to_repeat}};
+    for (const auto &[flag, value] : numbers) {
+        if (c.Given(flag)) return value;
     }
-    EXPECT_EQ(w->destination_key, 44);
-    EXPECT_EQ(w->transaction_identifier, 0x2345);
-    EXPECT_EQ(w->address, 0xFFFFFFFFu);
-    EXPECT_EQ(w->extended_address, 0xFF);
-    EXPECT_EQ(w->header_crc, 0xA5);
-    EXPECT_EQ(w->data_crc, 0x01);
+    return 0xDEADBEEF;
+}
+
+// Without -strict a value beyond its field is cut (a data length is kept
+// whole: more than 24 bits cannot be sent) after one warning naming the
+// command and the property as written; with -strict the property fails.
+TEST_F(Properties, NumbersBeyondTheirFieldWidth)
+{
+    const struct {
+        RmapCommandType type;
+        const char *name;
+        const char *value;
+        std::uint32_t stored;
+        std::string doubt; // "": fits
+        std::string used;
+    } cases[] = {
+        {W, "Key", " ff", 0xFF, "", ""},
+        {W, " \tkey", " n256", 0, "n256 does not fit in 8 bits", "n0"},
+        {W, "Tr", " ffff  ", 0xFFFF, "", ""},
+        {W, "TransactionIdentifier", " 10000", 0, "10000 does not fit in 16 bits", "0"},
+        {W, "Ad", " FFFFFFFF", 0xFFFFFFFF, "", ""},
+        {W, "Address", " 123456789", 0x23456789, "123456789 does not fit in 32 bits", "23456789"},
+        {W, "Ex", " 0xff", 0xFF, "", ""},
+        {W, "Ex", " 0x1ff", 0xFF, "0x1ff does not fit in 8 bits", "0xff"},
+        {R, "Le", " ffffff", 0xFFFFFF, "", ""},
+        {R, "DataLength", " 1000000", 0x1000000, "1000000 does not fit in 24 bits", "1000000"},
+        {W, "He", " o400", 0, "o400 does not fit in 8 bits", "o0"},
+        {M, "CRC", " i100000001", 1, "i100000001 does not fit in 8 bits", "i1"},
+        {L, "Ti", " ffffffff", 0xFFFFFFFF, "", ""},
+        {L, "Nu", " 100000002", 2, "100000002 does not fit in 32 bits", "2"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.name) + ":" + c.value);
+        const std::string where = "command 7, " + std::string(c.name).substr(c.name[0] == ' ' ? 2 : 0) + ": ";
+        for (const bool strict : {false, true}) {
+            strict_mode = strict;
+            RmapCommandPtr command = CR_AllocateCommand(c.type);
+            command->number = 7;
+            CaptureStdout capture;
+            const bool applied = CR_SetFieldValue(*command, c.name, c.value);
+            const std::string printed = capture.Take();
+            strict_mode = false;
+            if (c.doubt.empty()) {
+                EXPECT_TRUE(applied);
+                EXPECT_EQ(printed, "");
+            } else if (strict) {
+                EXPECT_FALSE(applied);
+                EXPECT_EQ(printed, "Error: " + where + c.doubt + ".\n");
+                EXPECT_EQ(FieldSet(*command), "");
+                continue;
+            } else {
+                EXPECT_TRUE(applied);
+                EXPECT_EQ(printed, "Warning: " + where + c.doubt + "; " + c.used + " is used.\n");
+            }
+            EXPECT_EQ(NumberSet(*command), c.stored);
+        }
+    }
     RmapCommandPtr r = CR_AllocateCommand(R);
-    ASSERT_TRUE(CR_SetFieldValue(*r, "Le", " 10000  "));
-    EXPECT_EQ(r->data_length, 0x10000u);
     ASSERT_TRUE(CR_SetFieldValue(*r, "Le", "")); // an empty number is 0, and given
     EXPECT_EQ(r->data_length, 0u);
-    RmapCommandPtr l = CR_AllocateCommand(L);
-    ASSERT_TRUE(CR_SetFieldValue(*l, "Ti", " n1000000"));
-    EXPECT_EQ(l->times_to_repeat, 1000000u);
+}
+
+TEST_F(Properties, EveryByteOfAByteListMustFitItsByte)
+{
+    const std::string warning = "Warning: command 0, Mask: 100 does not fit in 8 bits; 0 is used.\n"
+                                "Warning: command 0, Mask: n511 does not fit in 8 bits; n255 is used.\n";
+    RmapCommandPtr m = CR_AllocateCommand(M);
+    CaptureStdout capture;
+    EXPECT_TRUE(CR_SetFieldValue(*m, "Mask", " ff 100 n511"));
+    EXPECT_EQ(capture.Take(), warning);
+    EXPECT_EQ(*m->mask, (Bytes{0xFF, 0x00, 0xFF}));
+    strict_mode = true;
+    RmapCommandPtr strict = CR_AllocateCommand(M);
+    CaptureStdout strict_capture;
+    EXPECT_FALSE(CR_SetFieldValue(*strict, "So", " 20 120"));
+    EXPECT_TRUE(CR_SetFieldValue(*strict, "Data", " ff"));
+    strict_mode = false;
+    EXPECT_EQ(strict_capture.Take(), "Error: command 0, So: 120 does not fit in 8 bits.\n");
+    EXPECT_FALSE(strict->source_address);
 }
 
 TEST_F(Properties, ValueForms)

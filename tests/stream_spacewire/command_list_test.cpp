@@ -26,8 +26,9 @@ std::string Repeat(const std::string &piece, int times)
 }
 
 // What a list comes to, parsed with input base 16 and expanded: the message
-// printed when either fails, else the sends and receives in the order they
-// run, blank-separated, counts in decimal and bytes in hexadecimal:
+// printed when either fails, else any warnings and then the sends and
+// receives in the order they run, blank-separated, counts in decimal and
+// bytes in hexadecimal:
 //   S<number>[x<packets>][e]=<every byte of data, '.'-separated>   (e: EEP)
 //   R<number>[x<packets>]l<packet length>['<file name>']
 std::string Outcome(const std::string &text)
@@ -38,18 +39,19 @@ std::string Outcome(const std::string &text)
     CaptureStdout capture;
     const bool ok = CS_ProcessCommands(text, list, output_base) && CS_DealWithLoopCommands(list);
     std::string printed = capture.Take();
-    if (printed.rfind(kSuccess, 0) == 0) {
-        printed.erase(0, kSuccess.size());
+    if (const std::size_t success = printed.find(kSuccess); success != std::string::npos) {
+        printed.erase(success, kSuccess.size());
     }
-    if (!ok || !printed.empty()) {
+    if (!ok) {
         return printed;
     }
-    std::string runs;
+    std::string runs = printed;
     ForEachCommand(list.get(), [&](const SpaceWireCommand &c) {
         if (c.type == SPACEWIRE_COMMAND_LOOP) {
             return;
         }
-        runs += (runs.empty() ? "" : " ") + std::string(c.type == SPACEWIRE_COMMAND_SEND ? "S" : "R") +
+        runs += (runs.empty() || runs.back() == '\n' ? "" : " ") +
+                std::string(c.type == SPACEWIRE_COMMAND_SEND ? "S" : "R") +
                 std::to_string(c.number) + (c.packet_count != 1 ? "x" + std::to_string(c.packet_count) : "");
         if (c.type == SPACEWIRE_COMMAND_RECEIVE) {
             runs += "l" + std::to_string(c.packet_length) + (c.filename.empty() ? "" : "'" + c.filename + "'");
@@ -159,6 +161,36 @@ TEST(CommandList, ParseErrorsNameTheFailingCommand)
         {"R l:1 f:'" + std::string(8200, 'f') + "';", "Error in filename specified in receive command 0.\n"},
         {"B " + std::string(8200, 'h') + ";", "Invalid base specified in base command 0.\n"},
     });
+}
+
+// A count holds 31 bits and a byte of d: 8; a value written beyond them is
+// cut with a warning, or with -strict refused with the property's message.
+// A count whose low 32 bits are 2^31 or more is refused as it stands.
+TEST(CommandList, NumbersBeyondTheirField)
+{
+    const std::string fits = " does not fit in 31 bits";
+    CheckAll({
+        {"S N:100000001 d:1;", "Warning: command 0, N: 100000001" + fits + "; 1 is used.\nS0=1"},
+        {"B 10; R l:n4294967304 n:4294967297;",
+         "Warning: command 1, l: n4294967304" + fits + "; n8 is used.\n"
+         "Warning: command 1, n: 4294967297" + fits + "; 1 is used.\nR1l8"},
+        {"L t:0x100000002 n:1; S d:7;", "Warning: command 0, t: 0x100000002" + fits + "; 0x2 is used.\nS1=7 S1=7"},
+        {"L n:180000000 t:1;", "Error in number to repeat specified in loop command 0.\n"},
+        {"S d:ff 100 i100000001 'a'1ff;",
+         "Warning: command 0, d: 100 does not fit in 8 bits; 0 is used.\n"
+         "Warning: command 0, d: i100000001 does not fit in 8 bits; i1 is used.\n"
+         "Warning: command 0, d: 1ff does not fit in 8 bits; ff is used.\nS0=ff.0.1.61.ff"},
+    });
+    strict_mode = true;
+    CheckAll({
+        {"R l:7fffffff; S d:ff;", "R0l2147483647 S1=ff"},
+        {"S d:1; S n:100000001 d:1;",
+         "Error: command 1, n: 100000001" + fits + ".\nError in number of packets specified in send command 1.\n"},
+        {"L t:100000000;",
+         "Error: command 0, t: 100000000" + fits + ".\nError in times to repeat specified in loop command 0.\n"},
+        {"S D:1 100;", "Error: command 0, D: 100 does not fit in 8 bits.\nError in data of send command 0.\n"},
+    });
+    strict_mode = false;
 }
 
 TEST(CommandList, LoopsExpandInTheDocumentedOrder)

@@ -1,0 +1,38 @@
+#include "common/value_notes.h"
+
+#include <cstdio>
+
+#include "app/settings.h"
+
+namespace {
+
+// where: "command 2, Key" or "Destination Key"; refusal: what follows the
+// doubt in a strict error.
+bool Report(const std::string &where, std::span<const ValueNote> notes, const char *refusal)
+{
+    for (const ValueNote &note : notes) {
+        if (strict_mode) {
+            std::printf("Error: %s: %s does not fit in %d bits%s\n", where.c_str(), note.item.c_str(), note.width,
+                        refusal);
+        } else {
+            std::printf("Warning: %s: %s does not fit in %d bits; %s is used.\n", where.c_str(), note.item.c_str(),
+                        note.width, note.used.c_str());
+        }
+    }
+    return notes.empty() || !strict_mode;
+}
+
+} // namespace
+
+bool ReportListValueNotes(std::int32_t number, std::string_view property, std::span<const ValueNote> notes)
+{
+    if (notes.empty()) {
+        return true;
+    }
+    return Report("command " + std::to_string(number) + ", " + std::string(property), notes, ".");
+}
+
+bool ReportPromptValueNotes(std::string_view field, std::span<const ValueNote> notes)
+{
+    return Report(std::string(field), notes, "; please enter it again.");
+}

@@ -1,0 +1,33 @@
+// Doubts about a value the user typed, reported the same way in every mode:
+// a warning that lets the value stand, or with -strict an error that refuses
+// it.  Today the one doubt is an item that does not fit the field it goes
+// into (its low bits would be used).
+//
+// In a command list (the number is the command's, the property as written):
+//   Warning: command 2, Key: 1ab does not fit in 8 bits; ab is used.
+//   Error: command 2, Key: 1ab does not fit in 8 bits.
+// At a prompt (the field as the prompt names it):
+//   Warning: Destination Key: 0x1ab does not fit in 8 bits; 0xab is used.
+//   Error: Destination Key: 0x1ab does not fit in 8 bits; please enter it again.
+#ifndef ZARK_COMMON_VALUE_NOTES_H
+#define ZARK_COMMON_VALUE_NOTES_H
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+struct ValueNote {
+    std::string item; // the item as typed, prefix included
+    std::string used; // the value used instead, in the item's base and with its prefix
+    int width = 0;    // bits of the field the item goes into
+};
+
+// Prints one line per note of a value read from command number's property.
+// True when the value stands: no notes, or warnings only.
+bool ReportListValueNotes(std::int32_t number, std::string_view property, std::span<const ValueNote> notes);
+
+// The same for a value typed at the prompt of field; false asks for it again.
+bool ReportPromptValueNotes(std::string_view field, std::span<const ValueNote> notes);
+
+#endif
