@@ -8,6 +8,7 @@
 //   stdout    the exact standard output expected
 //   expected/ files the run must leave in the scratch directory, compared exactly
 //   absent    names of files the run must not create, one per line
+//   status    the exit status, when it is not 0 (as -strict gives)
 //
 // ZARK_UPDATE_GOLDEN=1 rewrites stdout and expected/ from what the program
 // did; read every rewritten file before committing it.
@@ -179,7 +180,8 @@ void RunCase(const fs::path &dir, bool over_tcp)
         EXPECT_EQ(node->Stop(), 0) << ReadWholeFile(node_log / "node.log");
     }
     ASSERT_FALSE(run.timed_out) << "output so far:\n" << run.out;
-    EXPECT_EQ(run.exit_status, 0);
+    const int status = fs::exists(dir / "status") ? std::stoi(Trimmed(ReadWholeFile(dir / "status"))) : 0;
+    EXPECT_EQ(run.exit_status, status);
     EXPECT_EQ(run.err, "");
 
     if (fs::exists(dir / "absent")) {

@@ -195,10 +195,35 @@ public:
                 }
             }
         }
+        FinishReading();
         return 0;
     }
 
 private:
+    // Asked to stop, the node still takes in what its clients had already
+    // sent (a client may have written its last packets and gone just before),
+    // for a bounded time, so that its trace holds everything that was sent.
+    void FinishReading()
+    {
+        const Clock::time_point give_up = Clock::now() + std::chrono::seconds(1);
+        while (Clock::now() < give_up) {
+            bool readable = false;
+            for (Link &link : links_) {
+                if (!link.connection) {
+                    continue;
+                }
+                pollfd polled{link.connection->socket.fd(), POLLIN, 0};
+                if (poll(&polled, 1, 0) > 0) {
+                    readable = true;
+                    Service(link, polled.revents);
+                }
+            }
+            if (!readable) {
+                return;
+            }
+        }
+    }
+
     bool Reading(const Connection &c) const { return c.Pending() < kOutputHighWater && c.unanswered.empty(); }
 
     void Accept(Link &link)
