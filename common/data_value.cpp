@@ -228,8 +228,20 @@ private:
             AppendNumber(start, digits_start, base, digits);
         } else {
             produced_nothing = true;
+            NoteBarePrefix(text_.substr(start, position_ - start));
         }
         return true;
+    }
+
+    // A prefix without digits adds nothing; 0b and 0d are also hex bytes
+    // written the usual way, so the note says how to write those.
+    void NoteBarePrefix(std::string_view item)
+    {
+        std::string byte;
+        if (item.size() == 2 && (item[1] == 'b' || item[1] == 'B' || item[1] == 'd' || item[1] == 'D')) {
+            byte = std::string("0x0") + item[1];
+        }
+        result_.notes.push_back(ValueNote{std::string(item), std::move(byte), 0});
     }
 
     bool ConvertQuotedText(bool &produced_nothing)

@@ -26,7 +26,8 @@
 // first byte comes from a number, otherwise that first byte.
 //
 // An item made of a prefix alone, or of an empty pair of quotes, is skipped
-// when it ends at white space after some byte has been produced; anywhere
+// when it ends at white space after some byte has been produced (a prefix
+// alone with a note, since 0b and 0d look like the bytes 0x0b and 0x0d); anywhere
 // else (first item, or last in the text) it makes the text invalid.  So are
 // a digit outside the item's base, any other character inside a number, "-"
 // without a name, an empty or unclosed quoted file name, a file that is not a
@@ -71,7 +72,7 @@ struct DataValue {
     std::vector<std::uint8_t> bytes; // one byte per number (its low 8 bits), text and file bytes as they are
     std::uint32_t first_value = 0;   // the first item's value in full (a quoted or file byte: that byte)
     std::optional<NumberItem> first_number; // the item behind first_value, when a number gave the first byte
-    std::vector<ValueNote> notes;    // outside single-value mode: each number that does not fit its byte
+    std::vector<ValueNote> notes;    // outside single-value mode: each number that does not fit its byte, each prefix alone
 };
 
 // Converts text in the data-value syntax, reading numbers without a prefix in

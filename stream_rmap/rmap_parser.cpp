@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include "cmdlist/white_space.h"
+#include "common/value_notes.h"
 #include "stream_rmap/rmap_properties.h"
 
 namespace {
@@ -20,6 +21,41 @@ bool OnlyWhiteSpace(std::string_view text)
         }
     }
     return true;
+}
+
+std::string Trimmed(std::string_view text)
+{
+    std::size_t start = 0;
+    std::size_t end = text.size();
+    while (start < end && IsBlank(text[start])) {
+        ++start;
+    }
+    while (end > start && IsBlank(text[end - 1])) {
+        --end;
+    }
+    return std::string(text.substr(start, end - start));
+}
+
+// A value continued on the next line is joined with nothing between: when
+// that glues two items into one, say so.  False when -strict refuses it.
+bool ReportJoinedLines(std::int32_t number, std::string_view name, std::string_view before, std::string_view next)
+{
+    if (before.empty() || IsBlank(before.back()) || next.empty() || IsBlank(next.front()) || next.front() == ';') {
+        return true;
+    }
+    std::size_t word_start = before.size();
+    while (word_start > 0 && !IsBlank(before[word_start - 1])) {
+        --word_start;
+    }
+    std::size_t word_end = 0;
+    while (word_end < next.size() && !IsBlank(next[word_end]) && next[word_end] != ';') {
+        ++word_end;
+    }
+    const std::string first(before.substr(word_start));
+    const std::string second(next.substr(0, word_end));
+    return ReportListDoubt(number, Trimmed(name),
+                           "a line end joins \"" + first + "\" and \"" + second + "\" into \"" + first + second + "\"",
+                           "");
 }
 
 // The length of a "CommandType:" label at the position (its colon included),
@@ -156,6 +192,13 @@ RmapCommandPtr CR_GetCommandProperties(std::string_view text, std::size_t &posit
         return command;
     }
     if (line->find(':') == std::string::npos) {
+        // The rest of the type line holds no property; text there (a colon
+        // forgotten, say) would otherwise vanish while inherited values are used.
+        if (!OnlyWhiteSpace(*line) &&
+            !ReportListDoubt(number, "", "\"" + Trimmed(*line) + "\" after the command type is not a property",
+                             "it is ignored")) {
+            return nullptr;
+        }
         line = ReadLine(text, position);
         if (!line) {
             return command;
@@ -185,6 +228,9 @@ RmapCommandPtr CR_GetCommandProperties(std::string_view text, std::size_t &posit
             }
             value_start = 0;
             semicolon = line->find(';');
+            if (!ReportJoinedLines(number, name, value, *line)) {
+                return nullptr;
+            }
         }
         value.append(*line, value_start, semicolon - value_start);
         scan = semicolon + 1;

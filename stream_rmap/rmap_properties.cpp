@@ -156,6 +156,10 @@ NumberWidth WidthOf(Property property)
 
 std::optional<std::uint32_t> ReadSingleValue(std::string_view value, NumberWidth width, const ValueSource &source)
 {
+    // An empty value reads as 0: one forgotten value would write to address 0.
+    if (SkipLeadingWhiteSpace(value).empty() && !ReportListDoubt(source.number, source.name, "the value is empty", "0 is used")) {
+        return std::nullopt;
+    }
     const std::optional<DataValue> converted = CreateDataFromString(value, true);
     if (!converted ||
         !ReportListValueNotes(source.number, source.name, FirstValueNotes(*converted, width.width, width.kept_bits))) {

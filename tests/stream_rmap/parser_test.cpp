@@ -59,7 +59,9 @@ TEST(Parser, Messages)
     const std::pair<std::string, std::string> cases[] = {
         {"commandtype:\n\t " + kFullWrite, kProcessed},
         {"COMM:" + kFullWrite, kProcessed},
-        {"w; this is ignored\n" + rest_of_write, kProcessed},
+        {"w; this is ignored\n" + rest_of_write,
+         "Warning: command 0: \"this is ignored\" after the command type is not a property; it is ignored.\n" +
+             kProcessed},
         {"M;\nDestinationAddress: FE; SourceAddress: 20; Key: 0; TransactionIdentifier: 1;\n"
          "Address: 0; ExtendedReadWriteAddress: 0; Data: 1; Mask: 1;\n",
          kProcessed},
@@ -79,7 +81,7 @@ TEST(Parser, Messages)
     for (const auto &[text, out] : cases) {
         Parsed p = Parse(text);
         EXPECT_EQ(p.out, out) << text;
-        EXPECT_EQ(p.chain != nullptr, out == kProcessed) << text;
+        EXPECT_EQ(p.chain != nullptr, out.ends_with(kProcessed)) << text;
     }
 }
 
