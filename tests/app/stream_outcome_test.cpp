@@ -128,6 +128,8 @@ TEST(ExitStatus, StrictTellsHowTheRunWent)
         {{"-m=rcs", "-c=good.txt", "-o=out.txt"}, "reply_fault=drop", "", 1},
         {{"-m=scs", "-c=good.txt"}, "", "", 2},
         {{"-m=rcs", "-c=refused.txt"}, "", "", 2},
+        {{"-m=rcs", "-c=good.txt", "-o=out.txt", "-du=./out.txt"}, "", "", 2}, // one file for both
+        {{"-m=rcs", "-c=good.txt", "-du=good.txt"}, "", "", 2},                // the list itself
         {{"-m=rcs", "-c=good.txt"}, "devices=", "", 3},
         {{"-m=rcs", "-c=good.txt", "-t=500ms"}, "", "", 3}, // an option value that is not wholly a number
         {{}, "", "", 3},                           // input ends at the mode question
@@ -180,20 +182,26 @@ TEST(Interruption, SignalStopsTheRunAndKeepsWhatWasReceived)
     }
 }
 
-// On a terminal the run shows its progress, erases it before the lines that
-// end the run, and a Ctrl-C ends it with status 130.
+// On a terminal the run shows its progress and erases it before any other
+// line (here the failed sends each receive reports as it waits), and a
+// Ctrl-C ends the run with status 130.
 TEST(Interruption, ProgressLineOnATerminalAndCtrlC)
 {
     ScratchDir dir;
-    dir.Write("list.txt", SlowList());
+    std::string list;
+    for (int pair = 0; pair < kSlowListCommands / 2; ++pair) {
+        list += "S d:1;\nR l:2;\n";
+    }
+    dir.Write("list.txt", list);
     PtySession session(ProgramOptions{{"-d=0", "-m=scs", "-c=list.txt", "-o=out.txt", "-t=0.3"}, "",
-                                      "far_end=loopback", dir.path(), 30});
-    ASSERT_TRUE(session.WaitFor("\r14 commands sent", 0.1) || session.WaitFor(" commands sent, ", 10));
-    ASSERT_TRUE(session.WaitFor(" received, 0 errors\033[K", 10)) << session.Output();
+                                      "far_end=loopback;send_status=3", dir.path(), 30});
+    ASSERT_TRUE(session.WaitFor(" errors\033[K", 10)) << session.Output();
+    ASSERT_TRUE(session.WaitFor("\r\033[KError sending command, 3", 10)) << session.Output();
     kill(session.pid(), SIGINT);
     EXPECT_EQ(session.WaitExit(10), 130);
-    EXPECT_NE(session.Output().find("\r\033[KThe run was interrupted by SIGINT after "), std::string::npos)
-        << session.Output();
+    const std::string &shown = session.Output();
+    EXPECT_EQ(shown.find("errors\033[KE"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\r\033[KThe run was interrupted by SIGINT after "), std::string::npos) << shown;
 }
 
 } // namespace
