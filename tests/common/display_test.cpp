@@ -201,6 +201,8 @@ TEST(DisplayRMAPResponse, DataFileGetsOnlyTheDataOfEachReadAppended)
     EXPECT_TRUE(shown.result);
     EXPECT_EQ(shown.text, Show(read).text);
     EXPECT_TRUE(Show(Build(kReadModifyWrite, 0, {0x7E}), file.c_str()).result);
+    // Data of a failed command is shown but not kept.
+    EXPECT_TRUE(Show(Build(kReply, 3, {0x99}), file.c_str()).result);
     Bytes broken = read;
     broken.pop_back();
     EXPECT_FALSE(Show(broken, file.c_str()).result);
