@@ -12,6 +12,7 @@
 //           bit 7     the target demands a key
 //   byte 1  bits 1..0 far end: both, target, loopback, silent
 //           bits 4..2 packets per read, minus one
+//           bit 5     the target has a memory map, described after byte 6
 //   byte 2  the target's logical address (below 32 reads as fe)
 //   byte 3  the key
 //   byte 4, 5  receive buffer size minus one, most significant byte first
@@ -19,6 +20,17 @@
 //                     truncate, pad, transaction_id, eep, duplicate, drop;
 //                     only with the target alone at the far end
 //           bits 5..4 every 1st to 4th reply is faulty
+//   with a memory map, then one byte:
+//           bits 1..0 regions, minus one
+//           bit 2     unknown_address status12 (else discard)
+//           bit 3     a second logical address: the target's with bit 0 flipped
+//   and four bytes a region, the regions one after the other from address 0
+//   in extended address 0:
+//           gap before it in units of 16 bytes; length in units of 16, minus one;
+//           rules: bit 0 read, bit 1 write, bit 2 rmw, bits 4..3 increment (1)
+//             or single (2) only, bit 5 fails, bit 6 fill, bit 7 verify;
+//           values: bits 1..0 align 2^n, bits 3..2 size 2^(n-1) when not 0,
+//             the whole byte the fill byte, bits 4..0 the verify buffer
 //   then up to 16 packets, each a two-byte length (most significant first)
 //   and that many bytes (fewer when the input ends); length 0 is a refused
 //   send.
@@ -38,12 +50,15 @@
 // - with faulty replies, the packets arriving (read from the adapter's
 //   trace) are those of the same session without faults, every N-th reply
 //   changed exactly as the fault says;
-// - a silent far end, or a device not registered, delivers nothing.
+// - a silent far end, or a device not registered, delivers nothing;
+// - with a memory map, regions that take no write nor read/modify/write, or
+//   fail, and the bytes just outside the regions keep their first content.
 #include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -86,17 +101,85 @@ struct Plan {
     unsigned buffer_size = 1;
     int fault = 0; // index into kFaults
     unsigned fault_every = 1;
+    std::string map; // the memory map's text; empty: none
+    bool second_address = false; // the map gives the target its address with bit 0 flipped too
     std::vector<Bytes> packets;
 };
 
-// A read or read/modify/write command for the target asking for more than kLargestRead.
-bool IsLargeRead(const Bytes &packet, std::uint8_t target)
+// A region of the generated memory map, as the checks afterwards need it.
+struct MapRegion {
+    std::uint64_t start = 0, length = 0;
+    bool keeps = false; // takes no write: its content stays
+    std::optional<std::uint8_t> fill;
+};
+
+std::string Hex(std::uint8_t byte)
 {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02x", byte);
+    return text;
+}
+
+std::string HexNumber(std::uint64_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// The memory map the input describes from at on: its text in plan.map, its
+// regions for the checks.
+bool ReadMap(std::span<const std::uint8_t> input, std::size_t &at, Plan &plan, std::vector<MapRegion> &regions)
+{
+    if (input.size() - at < 1) {
+        return false;
+    }
+    const std::uint8_t shape = input[at++];
+    const unsigned count = (shape & 3u) + 1;
+    if (input.size() - at < 4 * count) {
+        return false;
+    }
+    std::string &text = plan.map;
+    std::uint64_t next = 0;
+    for (unsigned i = 0; i < count; ++i, at += 4) {
+        const std::uint8_t gap = input[at], length = input[at + 1], rules = input[at + 2], value = input[at + 3];
+        MapRegion region{next + 16u * gap, 16u * (length + 1u), (rules & 0x06u) == 0 || (rules & 0x20u) != 0, {}};
+        text += "region 00:" + HexNumber(region.start) + " " + HexNumber(region.length);
+        static const char *const kFlags[] = {" read", " write", " rmw"};
+        for (int bit = 0; bit < 3; ++bit) {
+            text += (rules >> bit) & 1u ? kFlags[bit] : "";
+        }
+        const unsigned addressing = (rules >> 3) & 3u;
+        text += addressing == 1 ? " increment" : addressing == 2 ? " single" : "";
+        text += (rules & 0x20u) != 0 ? " fails" : "";
+        if ((rules & 0x40u) != 0) {
+            region.fill = value;
+            text += " fill=" + Hex(value);
+        }
+        text += (rules & 0x80u) != 0 ? " verify=" + HexNumber(value & 0x1fu) : "";
+        text += " align=" + HexNumber(1u << (value & 3u));
+        text += (value & 0x0cu) != 0 ? " size=" + HexNumber(1u << (((value >> 2) & 3u) - 1)) : "";
+        text += "\n";
+        next = region.start + region.length;
+        regions.push_back(region);
+    }
+    plan.second_address = (shape & 0x08u) != 0;
+    text += "logical_address " + Hex(plan.target);
+    text += plan.second_address ? " " + Hex(static_cast<std::uint8_t>(plan.target ^ 1u)) + "\n" : "\n";
+    text += (shape & 0x04u) != 0 ? "unknown_address status12\n" : "";
+    return true;
+}
+
+// A read or read/modify/write command for the target asking for more than kLargestRead.
+bool IsLargeRead(const Bytes &packet, const Plan &plan)
+{
+    const std::uint8_t target = plan.target;
     std::size_t at = 0;
     while (at < packet.size() && packet[at] < 32) {
         ++at;
     }
-    if (packet.size() - at < 3 || packet[at] != target || packet[at + 1] != 0x01) {
+    if (packet.size() - at < 3 || packet[at + 1] != 0x01 ||
+        (packet[at] != target && !(plan.second_address && packet[at] == (target ^ 1u)))) {
         return false;
     }
     const std::uint8_t instruction = packet[at + 2];
@@ -108,7 +191,7 @@ bool IsLargeRead(const Bytes &packet, std::uint8_t target)
     return ((std::uint32_t{length[0]} << 16) | (std::uint32_t{length[1]} << 8) | length[2]) > kLargestRead;
 }
 
-bool ReadPlan(std::span<const std::uint8_t> input, Plan &plan)
+bool ReadPlan(std::span<const std::uint8_t> input, Plan &plan, std::vector<MapRegion> &regions)
 {
     if (input.size() < 7) {
         return false;
@@ -129,6 +212,9 @@ bool ReadPlan(std::span<const std::uint8_t> input, Plan &plan)
     plan.fault = plan.far_end == FarEnd::Target ? (input[6] & 0x0Fu) % 9 : kNone;
     plan.fault_every = ((input[6] >> 4) & 3u) + 1;
     std::size_t at = 7;
+    if ((input[1] & 0x20u) != 0 && !ReadMap(input, at, plan, regions)) {
+        return false;
+    }
     while (at + 2 <= input.size() && plan.packets.size() < kMostPackets) {
         std::size_t length = (std::size_t{input[at]} << 8) | input[at + 1];
         at += 2;
@@ -136,21 +222,14 @@ bool ReadPlan(std::span<const std::uint8_t> input, Plan &plan)
         plan.packets.emplace_back(input.begin() + static_cast<std::ptrdiff_t>(at),
                                   input.begin() + static_cast<std::ptrdiff_t>(at + length));
         at += length;
-        if (IsLargeRead(plan.packets.back(), plan.target)) {
+        if (IsLargeRead(plan.packets.back(), plan)) {
             return false;
         }
     }
     return true;
 }
 
-std::string Hex(std::uint8_t byte)
-{
-    char text[3];
-    std::snprintf(text, sizeof text, "%02x", byte);
-    return text;
-}
-
-std::string SettingsText(const Plan &plan, const std::string &trace)
+std::string SettingsText(const Plan &plan, const std::string &trace, const std::string &map)
 {
     static const char *const kFarEnds[] = {"both", "target", "loopback", "silent"};
     std::string text = "devices=0:0;far_end=" + std::string(kFarEnds[static_cast<int>(plan.far_end)]) +
@@ -161,6 +240,9 @@ std::string SettingsText(const Plan &plan, const std::string &trace)
     if (plan.fault != kNone) {
         text += ";reply_fault=" + std::string(kFaults[plan.fault]) + ";reply_fault_every=" +
                 std::to_string(plan.fault_every);
+    }
+    if (!plan.map.empty()) {
+        text += ";memory_map=" + map;
     }
     return text + ";trace=" + trace;
 }
@@ -395,11 +477,41 @@ std::vector<Arrival> ReadArrivals(const std::string &path)
     return arrivals;
 }
 
+// What no command may change under the map: the regions that take no write
+// nor read/modify/write or fail, and the byte on either side of a region
+// when it lies outside every region.
+void CheckMemoryKept(const std::vector<MapRegion> &regions)
+{
+    const auto unwritten = [](std::uint64_t address) {
+        return vantor_sim::ReadTargetMemory(address, 1).at(0) == static_cast<std::uint8_t>(address);
+    };
+    for (std::size_t i = 0; i < regions.size(); ++i) {
+        const MapRegion &region = regions[i];
+        const std::uint64_t end = region.start + region.length;
+        if (region.keeps) {
+            const Bytes bytes = vantor_sim::ReadTargetMemory(region.start, region.length);
+            for (std::size_t k = 0; k < bytes.size(); ++k) {
+                FUZZ_CHECK(bytes[k] == region.fill.value_or(static_cast<std::uint8_t>(region.start + k)));
+            }
+        }
+        if (region.start > 0 && (i == 0 || regions[i - 1].start + regions[i - 1].length < region.start)) {
+            FUZZ_CHECK(unwritten(region.start - 1));
+        }
+        if (i + 1 == regions.size() || regions[i + 1].start > end) {
+            FUZZ_CHECK(unwritten(end));
+        }
+    }
+}
+
 // Runs the whole session once and checks what each read received.
-void RunSession(const Plan &plan, const std::string &trace)
+void RunSession(const Plan &plan, const std::string &trace, const std::vector<MapRegion> &regions)
 {
     std::remove(trace.c_str());
-    FUZZ_CHECK(vantor_sim::ApplySettings(SettingsText(plan, trace)));
+    const std::string map = Scratch().PathOf("map.txt");
+    if (!plan.map.empty()) {
+        Scratch().Write("map.txt", std::span(reinterpret_cast<const std::uint8_t *>(plan.map.data()), plan.map.size()));
+    }
+    FUZZ_CHECK(vantor_sim::ApplySettings(SettingsText(plan, trace, map)));
     DeviceHandle device = nullptr;
     FUZZ_CHECK(Vantor_Open(&device, 0) != 0 && device != nullptr);
     if (plan.completion == Completion::WaitTimed || plan.completion == Completion::PollTimed) {
@@ -450,6 +562,7 @@ void RunSession(const Plan &plan, const std::string &trace)
         FUZZ_CHECK(Vantor_UnregisterReceiveOnAllPorts(device) != 0);
     }
     FUZZ_CHECK(vantor_sim::LiveTransferCount() == 0);
+    CheckMemoryKept(regions);
 }
 
 // What a faulty reply must look like, from the sound one.
@@ -507,11 +620,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     Plan plan;
-    if (!ReadPlan(std::span<const std::uint8_t>(data, size), plan)) {
+    std::vector<MapRegion> regions;
+    if (!ReadPlan(std::span<const std::uint8_t>(data, size), plan, regions)) {
         return -1;
     }
     const std::string trace = Scratch().PathOf("trace");
-    RunSession(plan, trace);
+    RunSession(plan, trace, regions);
     if (plan.fault == kNone) {
         return 0;
     }
@@ -520,7 +634,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::vector<Arrival> faulty = ReadArrivals(trace);
     Plan sound = plan;
     sound.fault = kNone;
-    RunSession(sound, trace);
+    RunSession(sound, trace, regions);
     const std::vector<Arrival> replies = ReadArrivals(trace);
     std::vector<Arrival> expected;
     for (std::size_t k = 1; k <= replies.size(); ++k) {

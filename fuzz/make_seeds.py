@@ -244,14 +244,37 @@ def main():
                 [bytes([control]) + packet for packet in REPLIES + COMMANDS[:4] for control in (0x07, 0x02)])
 
     # Header: flags, far end and packets per read, target, key, buffer size - 1,
-    # faulty replies (kind in bits 3..0, every (n - 1) in bits 5..4).
-    def session(flags, far_end, packets, target=0xFE, key=0x00, size=4095, fault=0):
+    # faulty replies (kind in bits 3..0, every (n - 1) in bits 5..4); then the
+    # memory map when there is one (far end bit 5, described in the target).
+    def session(flags, far_end, packets, target=0xFE, key=0x00, size=4095, fault=0, memory_map=b""):
         body = b"".join(len(p).to_bytes(2, "big") + p for p in packets)
-        return bytes([flags, far_end, target, key, size >> 8, size & 0xFF, fault]) + body
+        far_end |= 0x20 if memory_map else 0
+        return bytes([flags, far_end, target, key, size >> 8, size & 0xFF, fault]) + memory_map + body
 
     loop = [b"\x01\x02\x03", b"\x33\x01\x4c", bytes(range(200))]
     write_then_read = [command(WRITE | REPLY | INCREMENT, b"\x01\x02\x03\x04"),
                        command(REPLY | INCREMENT, length=4)]
+    # Two regions, status 12 for other addresses, FF as a second address: 400
+    # to 4ff read, write and rmw, 4-byte words, a 14-byte verify buffer; 500
+    # to 50f failing, filled with ee.
+    registers = bytes([0x0D, 0x40, 0x0F, 0x87, 0x0E, 0x00, 0x00, 0x61, 0xEE])
+    on_registers = [
+        command(WRITE | REPLY | INCREMENT, b"\x01\x02\x03\x04", address=0x400),
+        command(WRITE | VERIFY | REPLY | INCREMENT, bytes(16), address=0x400),
+        command(WRITE | REPLY | INCREMENT, b"\x01\x02", address=0x402),
+        command(RMW, b"\x01\x02\x03\x04\xff\x00\xff\x00", address=0x404),
+        command(REPLY | INCREMENT, length=0x20, address=0x4F0),
+        command(REPLY | INCREMENT, length=4, address=0x500),
+        command(REPLY | INCREMENT, length=4, address=0x400, target=0xFF),
+        command(REPLY | INCREMENT, length=4, address=0x400, target=0x30),
+        command(WRITE | REPLY, b"\x09", address=0x3F0),
+    ]
+    # One read-only region 100 to 16f filled with 5a, in 2-byte words at
+    # 4-byte addresses; other addresses discarded.
+    read_only = bytes([0x00, 0x10, 0x06, 0x41, 0x5A])
+    on_read_only = [command(WRITE | REPLY | INCREMENT, b"\x01\x02", address=0x100),
+                    command(REPLY | INCREMENT, length=4, address=0x100),
+                    command(REPLY, length=2, target=0x30)]
     sessions = [
         session(0x00, 0x00, write_then_read + loop),
         session(0x10, 0x01, COMMANDS[:10]),
@@ -267,6 +290,8 @@ def main():
         session(0x00, 0x01, [command(WRITE | REPLY, b"\x01", target=0x40)], target=0x40),
         session(0x08, 0x00, [b"\x01", b"", b"\x02"]),               # an empty packet refuses the send
         session(0x00, 0x00, [b"\x01", b"", b"\x02"]),
+        session(0x00, 0x01, on_registers, memory_map=registers),
+        session(0x00, 0x00, on_read_only + loop, memory_map=read_only),
     ] + [
         # Every kind of faulty reply, on every reply or every second one.
         session(0x00, 0x01, write_then_read + [command(RMW, b"\x01\x02\xff\x00")], fault=kind | every << 4)

@@ -1,5 +1,6 @@
 #include "far_end.h"
 
+#include "memory_map.h"
 #include "reply_faults.h"
 #include "rmap_target.h"
 
@@ -33,12 +34,20 @@ void ReturnReply(const Settings &settings, FarEndState &far_end, TargetReply rep
 
 } // namespace
 
+void ResetFarEnd(const Settings &settings, FarEndState &far_end)
+{
+    far_end = FarEndState{};
+    if (settings.memory_map) {
+        LayOutMemory(*settings.memory_map, far_end.memory);
+    }
+}
+
 void AnswerPacket(const Settings &settings, FarEndState &far_end, Packet sent, std::vector<Packet> &answers)
 {
     const FarEnd kind = settings.far_end;
     std::span<const std::uint8_t> at_target = WithoutPath(sent.bytes);
     if ((kind == FarEnd::Both || kind == FarEnd::Target) &&
-        IsTargetCommand(at_target, settings.target_logical_address)) {
+        IsTargetCommand(at_target, settings)) {
         if (auto reply = ExecuteTargetCommand(at_target, sent.eop, settings, far_end.memory)) {
             ReturnReply(settings, far_end, std::move(*reply), answers);
         }

@@ -19,6 +19,10 @@ struct FarEndState {
     std::uint64_t replies_sent = 0; // target replies so far, for reply_fault_every
 };
 
+// Back to the start: no replies counted, the memory as new and laid out as
+// the settings' memory map says.
+void ResetFarEnd(const Settings &settings, FarEndState &far_end);
+
 // The packets that come back over the link for one packet sent into it,
 // appended to answers in the order they arrive: the target's reply (none,
 // one, or two when duplicated), or the packet itself from the loopback.

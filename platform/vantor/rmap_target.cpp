@@ -1,6 +1,9 @@
 #include "rmap_target.h"
 
+#include <algorithm>
+
 #include "device/vantor_api.h"
+#include "memory_map.h"
 #include "quill_rmap_target.h"
 #include "vantor_sim_control.h"
 
@@ -15,13 +18,50 @@ constexpr std::uint8_t kCommandBit = 0x40;
 // Target logical address through header CRC, without the reply address field.
 constexpr std::size_t kCommandHeaderBytes = 16;
 
-std::uint8_t StatusFor(CommandCheck check, const Command &command, int eop, const Settings &settings)
+Access AccessOf(const Command &command)
+{
+    Access access;
+    access.kind = command.write               ? AccessKind::Write
+                  : command.read_modify_write ? AccessKind::ReadModifyWrite
+                                              : AccessKind::Read;
+    access.verify = command.verify;
+    access.increment = command.increment;
+    access.address = Address40(command.extended_address, command.address);
+    // A read/modify/write's data length counts the mask too.
+    access.length = command.read_modify_write ? command.data_length / 2 : command.data_length;
+    return access;
+}
+
+bool HasLogicalAddress(const MemoryMap &map, const Settings &settings, std::uint8_t address)
+{
+    if (map.logical_addresses.empty()) {
+        return address == settings.target_logical_address;
+    }
+    return std::find(map.logical_addresses.begin(), map.logical_addresses.end(), address) !=
+           map.logical_addresses.end();
+}
+
+// The status of the reply, or nothing when the command is discarded.
+std::optional<std::uint8_t> StatusFor(CommandCheck check, const Command &command, int eop, const Settings &settings)
 {
     if (check == CommandCheck::InvalidCommandCode) {
         return 2;
     }
-    if (settings.key && command.key != *settings.key) {
+    const MemoryMap *map = settings.memory_map.get();
+    if (map != nullptr && !HasLogicalAddress(*map, settings, command.target_logical_address)) {
+        if (map->unknown_address == UnknownAddress::Discard) {
+            return std::nullopt;
+        }
+        return 12;
+    }
+    const std::optional<std::uint8_t> key = map != nullptr && map->key ? map->key : settings.key;
+    if (key && command.key != *key) {
         return 3;
+    }
+    if (map != nullptr) {
+        if (std::uint8_t status = CheckAccess(*map, AccessOf(command)); status != 0) {
+            return status;
+        }
     }
     if (eop == VANTOR_EOP_EEP) {
         return 7;
@@ -76,10 +116,10 @@ std::vector<std::uint8_t> ReadData(const Command &command, std::size_t count, co
 
 } // namespace
 
-bool IsTargetCommand(std::span<const std::uint8_t> packet, std::uint8_t logical_address)
+bool IsTargetCommand(std::span<const std::uint8_t> packet, const Settings &settings)
 {
-    return packet.size() >= 3 && packet[0] == logical_address && packet[1] == kProtocolIdentifier &&
-           (packet[2] & kCommandBit) != 0;
+    return packet.size() >= 3 && (settings.memory_map || packet[0] == settings.target_logical_address) &&
+           packet[1] == kProtocolIdentifier && (packet[2] & kCommandBit) != 0;
 }
 
 std::optional<TargetReply> ExecuteTargetCommand(std::span<const std::uint8_t> packet, int eop,
@@ -90,7 +130,11 @@ std::optional<TargetReply> ExecuteTargetCommand(std::span<const std::uint8_t> pa
     if (check == CommandCheck::NotACommand || check == CommandCheck::HeaderCrcError) {
         return std::nullopt;
     }
-    std::uint8_t status = StatusFor(check, command, eop, settings);
+    const std::optional<std::uint8_t> judged = StatusFor(check, command, eop, settings);
+    if (!judged) {
+        return std::nullopt;
+    }
+    const std::uint8_t status = *judged;
     std::vector<std::uint8_t> read_data;
     if (command.write) {
         if (status == 0) {

@@ -20,16 +20,23 @@ struct TargetReply {
 };
 
 // True when packet, its path bytes already skipped, is a command for the
-// target with this logical address: the address, protocol identifier 1 and
-// an instruction with the command bit.
-bool IsTargetCommand(std::span<const std::uint8_t> packet, std::uint8_t logical_address);
+// target: protocol identifier 1, an instruction with the command bit, and the
+// target's logical address (settings.target_logical_address) in front.  With
+// a memory map every RMAP command is the target's, whatever its address: the
+// target itself discards or refuses those to addresses it does not have.
+bool IsTargetCommand(std::span<const std::uint8_t> packet, const Settings &settings);
 
 // Executes the command on the memory.  Returns its reply, or nothing when the
-// command asks for none or is discarded (bad header CRC, too short).
+// command asks for none or is discarded (bad header CRC, too short, a logical
+// address the memory map does not give the target).
 //
-// Checks, in this order, with the status answered: command code (2), key when
-// settings.key is set (3), an EEP ending (7), missing data (5), bytes beyond
-// the data CRC (6), data CRC (4), read/modify/write data length (11).  A
+// Checks, in this order, with the status answered: command code (2); with a
+// memory map, a logical address the target does not have (12, or discarded
+// as the map says); the key when settings.key or the map's key is set (3);
+// with a memory map, the command's access (10, 9 or 1, see CheckAccess); an
+// EEP ending (7), missing data (5), bytes beyond the data CRC (6), data CRC
+// (4), read/modify/write data length (11).  Authorisation comes before any
+// data, as a target must decide before a write streams into memory.  A
 // command with a non-zero status changes nothing, except a write without
 // verification whose whole data field arrived (status 4, 6 or 7): its data
 // went to memory as it streamed in, before the fault showed.

@@ -2,7 +2,10 @@
 
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <limits>
+
+#include "memory_map.h"
 
 namespace vantor_sim {
 namespace {
@@ -205,7 +208,23 @@ bool ReadStatus(std::string_view value, std::optional<int> &status)
     return true;
 }
 
-bool ApplyItem(std::string_view name, std::string_view value, Settings &settings)
+bool ReadMap(std::string_view value, std::shared_ptr<const MemoryMap> &map, std::string &reason)
+{
+    value = Trim(value);
+    if (value.empty()) {
+        return false;
+    }
+    ParsedMap parsed = ReadMemoryMap(std::filesystem::path(std::string(value)));
+    if (!parsed.map) {
+        reason = std::move(parsed.problem);
+        return false;
+    }
+    map = std::make_shared<const MemoryMap>(std::move(*parsed.map));
+    return true;
+}
+
+// Applies one item; false when it is malformed, with the reason where there is more to say than the item.
+bool ApplyItem(std::string_view name, std::string_view value, Settings &settings, std::string &reason)
 {
     if (SameWord(name, "devices")) {
         return ReadDevices(value, settings.devices);
@@ -266,6 +285,9 @@ bool ApplyItem(std::string_view name, std::string_view value, Settings &settings
     if (SameWord(name, "stall_limit")) {
         return ReadSeconds(value, settings.stall_limit_seconds);
     }
+    if (SameWord(name, "memory_map")) {
+        return ReadMap(value, settings.memory_map, reason);
+    }
     if (SameWord(name, "trace")) {
         value = Trim(value);
         if (value.empty()) {
@@ -325,15 +347,17 @@ ParsedSettings ParseSettings(std::string_view text)
             continue;
         }
         std::size_t equals = item.find('=');
+        std::string reason;
         if (equals == std::string_view::npos ||
-            !ApplyItem(Trim(item.substr(0, equals)), item.substr(equals + 1), parsed.settings)) {
+            !ApplyItem(Trim(item.substr(0, equals)), item.substr(equals + 1), parsed.settings, reason)) {
             parsed.malformed.emplace_back(item);
+            parsed.reasons.push_back(std::move(reason));
         }
     }
     return parsed;
 }
 
-std::string ComplaintLine(const std::vector<std::string> &malformed)
+std::string ComplaintLine(const std::vector<std::string> &malformed, const std::vector<std::string> &reasons)
 {
     if (malformed.empty()) {
         return {};
@@ -344,6 +368,9 @@ std::string ComplaintLine(const std::vector<std::string> &malformed)
         line += i == 0 ? " \"" : ", \"";
         line += malformed[i];
         line += '"';
+        if (i < reasons.size() && !reasons[i].empty()) {
+            line += " (" + reasons[i] + ")";
+        }
     }
     line += '\n';
     return line;

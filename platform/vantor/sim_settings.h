@@ -31,6 +31,9 @@
 //                        transaction_id, eep, duplicate or drop     default none
 //   reply_fault_every=N  the N-th, 2N-th, 3N-th... target reply is faulty
 //                        (N decimal, 1 to 4294967295)               default 1
+//   memory_map=PATH      the target's memory map (format in memory_map.h): its
+//                        regions and rules, logical addresses and key   default
+//                        none: every address of the 40-bit memory, every command
 //
 // Faulty replies.  Target replies are counted from 1 at the far end since the
 // settings were applied, over all devices together, whether or not the device
@@ -56,7 +59,11 @@
 // regard to case.  A later
 // setting of the same name replaces an earlier one.  An item that is not
 // name=value, an unknown name or an unusable value is malformed: it is ignored
-// (the setting keeps its default) and named in the complaint line.
+// (the setting keeps its default) and named in the complaint line.  A map
+// file that cannot be read or holds a mistake is named with its first
+// mistake: VANTOR_SIM: ignored malformed setting "memory_map=m.txt" (line 3:
+// unknown rule "wrte").  The map's logical addresses and key replace target=
+// and key=.
 //
 // Example: "devices=0:0,3:6; unopenable=3; key=20; far_end=target" attaches a
 // Pelmar as device 0 and a Holbeck as device 3 that will not open; the target
@@ -65,12 +72,13 @@
 // the 3rd, 6th, 9th... target reply.
 // Example: "devices=0:0,1:6@127.0.0.1:10030,2:6@[::1]:10031" attaches an
 // in-process device 0 and two bridges.  far_end, target, key, reply_fault,
-// reply_fault_every, send_status and read_status concern in-process devices
-// only; trace records bridges' packets too.
+// reply_fault_every, memory_map, send_status and read_status concern in-process
+// devices only; trace records bridges' packets too.
 #ifndef ZARK_PLATFORM_VANTOR_SIM_SETTINGS_H
 #define ZARK_PLATFORM_VANTOR_SIM_SETTINGS_H
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,6 +88,8 @@ namespace vantor_sim {
 
 // Reported by Vantor_GetDriverVersion unless version= says otherwise.
 inline constexpr double kOwnDriverVersion = 4.01;
+
+struct MemoryMap;
 
 enum class FarEnd { Both, Target, Loopback, Silent };
 
@@ -107,11 +117,13 @@ struct Settings {
     std::uint64_t packet_limit = std::uint64_t{16} << 20;
     double idle_wait_seconds = 1.0;
     double stall_limit_seconds = 10.0;
+    std::shared_ptr<const MemoryMap> memory_map; // none: the whole memory, every command
 };
 
 struct ParsedSettings {
     Settings settings;
     std::vector<std::string> malformed; // each offending item, as written
+    std::vector<std::string> reasons;   // beside each: what is wrong with it, or empty
 };
 
 ParsedSettings ParseSettings(std::string_view text);
@@ -126,8 +138,9 @@ std::optional<Endpoint> ParseEndpoint(std::string_view text, bool zero_port = fa
 // The endpoint written back as ParseEndpoint reads it.
 std::string EndpointText(const std::string &host, std::uint16_t port);
 
-// The one complaint line for the malformed items, with its line feed; empty when there are none.
-std::string ComplaintLine(const std::vector<std::string> &malformed);
+// The one complaint line for the malformed items, each followed by its reason
+// where there is one, with its line feed; empty when there are none.
+std::string ComplaintLine(const std::vector<std::string> &malformed, const std::vector<std::string> &reasons = {});
 
 } // namespace vantor_sim
 

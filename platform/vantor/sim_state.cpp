@@ -32,17 +32,18 @@ bool BuildState(SimState &state, std::string_view text)
         device.backend = device.port != 0 ? &kBridgeLink : &kInProcessLink;
     }
     state.transfers.clear();
-    state.far_end = FarEndState{};
+    ResetFarEnd(state.settings, state.far_end);
     state.sent.clear();
     state.trace.reset();
     if (!state.settings.trace_path.empty()) {
         state.trace.reset(std::fopen(state.settings.trace_path.c_str(), "a"));
         if (!state.trace) {
             parsed.malformed.push_back("trace=" + state.settings.trace_path);
+            parsed.reasons.emplace_back();
             state.settings.trace_path.clear();
         }
     }
-    std::string complaint = ComplaintLine(parsed.malformed);
+    std::string complaint = ComplaintLine(parsed.malformed, parsed.reasons);
     if (!complaint.empty()) {
         std::fputs(complaint.c_str(), stdout);
     }

@@ -90,7 +90,10 @@
 //   is looped back exactly as sent, with the same ending.  far_end= chooses
 //   which of the two answer.
 // - The target's memory is 40-bit (extended address, address), sparse: a byte
-//   never written reads as the low 8 bits of its own address.
+//   never written reads as the low 8 bits of its own address.  memory_map=
+//   gives the target a device's memory map instead (memory_map.h): regions
+//   with access rules and first content, logical addresses and key; with it
+//   every RMAP command is the target's, whatever its logical address.
 // - trace=PATH appends one line per packet sent (">") and per packet arriving
 //   at a registered device ("<"): the sign, a blank, the bytes in two-digit
 //   lower-case hexadecimal each followed by a blank, then EOP, EEP, or none

@@ -17,7 +17,8 @@
 // TCP: each attached device becomes a bridge to a node started for the case,
 // which takes the far-end settings and the trace, and the run must give the
 // same output and files.  Cases that inject send or read faults (settings of
-// the in-process adapter alone) or attach no device run only in-process.
+// the in-process adapter alone), attach no device or expect a "VANTOR_SIM:"
+// complaint run only in-process.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -115,7 +116,7 @@ std::optional<TcpPlan> PlanOverTcp(const std::optional<std::string> &sim)
         if (name == "devices") {
             devices = value;
         } else if (name == "far_end" || name == "target" || name == "key" || name == "reply_fault" ||
-                   name == "reply_fault_every" || name == "trace") {
+                   name == "reply_fault_every" || name == "memory_map" || name == "trace") {
             std::replace(name.begin(), name.end(), '_', '-');
             plan.node_options.push_back("--" + name + "=" + value);
         } else {
@@ -228,7 +229,10 @@ std::vector<std::string> CasesOverTcp()
 {
     std::vector<std::string> cases;
     for (const std::string &name : FindCases()) {
-        if (PlanOverTcp(CaseSettings(CasesRoot() / name))) {
+        // The device library's complaints about its settings reach the
+        // program's output; a node's go to its own log.
+        const bool complains = ReadWholeFile(CasesRoot() / name / "stdout").find("VANTOR_SIM:") != std::string::npos;
+        if (!complains && PlanOverTcp(CaseSettings(CasesRoot() / name))) {
             cases.push_back(name);
         }
     }

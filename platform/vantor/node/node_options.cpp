@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <getopt.h>
+#include <optional>
 
 namespace vantor_node {
 namespace {
@@ -17,6 +18,8 @@ constexpr const char *kManual =
     "  --far-end=WHAT           both, target, loopback or silent (default both)\n"
     "  --target=HH              the target's logical address, hexadecimal (default fe)\n"
     "  --key=HH                 the key the target demands (default: any key)\n"
+    "  --memory-map=PATH        the target's memory map: regions and their rules,\n"
+    "                           logical addresses, key (default: none, all memory)\n"
     "  --reply-fault=KIND       spoil target replies: none, header_crc, data_crc,\n"
     "                           truncate, pad, transaction_id, eep, duplicate, drop\n"
     "  --reply-fault-every=N    spoil the N-th, 2N-th... reply (default 1)\n"
@@ -34,10 +37,18 @@ constexpr const char *kManual =
     "standard error; SIGINT and SIGTERM end the node.\n";
 
 // A far-end option is one of the device library's settings: sound when that
-// setting alone reads without complaint.
-bool IsSoundSetting(const std::string &item)
+// setting alone reads without complaint.  Nothing when sound, else the reason
+// given beside it (empty when the value says it all).
+std::optional<std::string> SettingProblem(const std::string &item)
 {
-    return item.find(';', item.find('=')) == std::string::npos && vantor_sim::ParseSettings(item).malformed.empty();
+    if (item.find(';', item.find('=')) != std::string::npos) {
+        return std::string();
+    }
+    const vantor_sim::ParsedSettings parsed = vantor_sim::ParseSettings(item);
+    if (parsed.malformed.empty()) {
+        return std::nullopt;
+    }
+    return parsed.reasons.empty() ? std::string() : parsed.reasons.front();
 }
 
 ParsedOptions Failure(std::string reason)
@@ -61,6 +72,7 @@ ParsedOptions ParseNodeOptions(int argc, char **argv)
         {"far-end", "far_end"},
         {"target", "target"},
         {"key", "key"},
+        {"memory-map", "memory_map"},
         {"reply-fault", "reply_fault"},
         {"reply-fault-every", "reply_fault_every"},
         {"packet-limit", "packet_limit"},
@@ -131,8 +143,9 @@ ParsedOptions ParseNodeOptions(int argc, char **argv)
         default: {
             const SettingOption &setting = kSettings[code - kFirstSetting];
             const std::string item = std::string(setting.setting) + "=" + optarg;
-            if (!IsSoundSetting(item)) {
-                return Failure("invalid --" + std::string(setting.option) + " value '" + optarg + "'");
+            if (const std::optional<std::string> problem = SettingProblem(item)) {
+                return Failure("invalid --" + std::string(setting.option) + " value '" + optarg + "'" +
+                               (problem->empty() ? "" : ": " + *problem));
             }
             far_end += item + ";";
         }

@@ -141,7 +141,10 @@ std::optional<Socket> Listen(const std::string &host, std::uint16_t port, std::s
 
 class Server {
 public:
-    Server(const NodeOptions &options, std::FILE *trace) : options_(options), trace_(trace) {}
+    Server(const NodeOptions &options, std::FILE *trace) : options_(options), trace_(trace)
+    {
+        vantor_sim::ResetFarEnd(options_.far_end, far_end_);
+    }
 
     bool Start()
     {

@@ -117,6 +117,20 @@ TEST(NodeOptions, HelpVersionAndBadOptions)
     }
 }
 
+// A memory map the node cannot use stops it, naming the map's first mistake.
+TEST(NodeOptions, UnusableMemoryMapNamedWithItsMistake)
+{
+    ScratchDir scratch;
+    scratch.Write("map.txt", "# instrument\nregion 00:00000000 10 read wrte\n");
+    const std::string map = (scratch / "map.txt").string(), absent = (scratch / "absent.txt").string();
+    const std::vector<NodeRun> runs = RunNodesToEnd({{"--memory-map=" + map}, {"--memory-map=" + absent}});
+    EXPECT_EQ(runs[0].err, "spacewire_zark_node: invalid --memory-map value '" + map +
+                               "': line 2: unknown rule \"wrte\" (--help lists the options)\n");
+    EXPECT_EQ(runs[1].err, "spacewire_zark_node: invalid --memory-map value '" + absent +
+                               "': cannot be read (--help lists the options)\n");
+    EXPECT_TRUE(runs[0].exit_status == 2 && runs[1].exit_status == 2);
+}
+
 // 32 links on port 0: each a port and a link of its own, all served at once;
 // SIGINT ends the node with status 0 while they are connected (SIGTERM ends
 // every other test's node).
