@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr double kProgramVersion = 2.3;
+constexpr double kProgramVersion = ZARK_PROGRAM_VERSION; // from project() in CMakeLists.txt
 
 void PrintBanner()
 {

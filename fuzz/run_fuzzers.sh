@@ -38,7 +38,7 @@ build_targets() {
     if [ ! -f "$build/CMakeCache.txt" ]; then
         mkdir -p "$build"
         if ! CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-            -DZARK_BUILD_FUZZ=ON -DZARK_BUILD_TESTS=OFF >"$build/fuzz_configure.log" 2>&1; then
+            -DZARK_BUILD_FUZZ=ON -DZARK_BUILD_TESTS=OFF -DZARK_WERROR="${ZARK_WERROR:-OFF}" >"$build/fuzz_configure.log" 2>&1; then
             cat "$build/fuzz_configure.log"
             rm -f "$build/CMakeCache.txt"
             return 1

@@ -9,6 +9,13 @@ command -v make >/dev/null 2>&1 || missing+=(make)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
+# The manual pages are linted, and the Debian package is built and unpacked.
+command -v mandoc >/dev/null 2>&1 || missing+=(mandoc)
+command -v gzip >/dev/null 2>&1 || missing+=(gzip)
+command -v dpkg-deb >/dev/null 2>&1 || missing+=(dpkg)
+command -v dpkg-shlibdeps >/dev/null 2>&1 || missing+=(dpkg-dev)
+command -v file >/dev/null 2>&1 || missing+=(file)
+command -v readelf >/dev/null 2>&1 || missing+=(binutils)
 if [ "${ZARK_WITH_FUZZ:-0}" = 1 ]; then
     command -v clang++ >/dev/null 2>&1 || missing+=(clang)
     ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || missing+=(libclang-rt-dev)

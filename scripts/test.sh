@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # The fuzz corpora are replayed too: clang and libFuzzer are installed for it.
 export ZARK_WITH_FUZZ=${ZARK_WITH_FUZZ:-1}
+# Our own builds treat warnings as errors (the fuzz build reads it too).
+export ZARK_WERROR=ON
 scripts/install_deps.sh
 
 jobs=$(nproc)
@@ -14,7 +16,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 run_variant() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARK_WERROR=ON "$@"
     cmake --build "$dir" -j"$jobs"
     (cd "$dir" && ctest --output-on-failure -j"$jobs")
 }
