@@ -139,10 +139,17 @@ void ReportInterruption(long long commands_run, long long commands_in_list)
                 commands_run, commands_in_list);
 }
 
-ConsoleGuard::ConsoleGuard()
+ConsoleGuard::ConsoleGuard(bool needed) : held_(needed)
 {
-    flockfile(stdout);
-    ErasePendingProgress();
+    if (held_) {
+        flockfile(stdout);
+        ErasePendingProgress();
+    }
 }
 
-ConsoleGuard::~ConsoleGuard() { funlockfile(stdout); }
+ConsoleGuard::~ConsoleGuard()
+{
+    if (held_) {
+        funlockfile(stdout);
+    }
+}

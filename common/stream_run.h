@@ -26,13 +26,18 @@ void ProgressErrors(int total);
 void ReportInterruption(long long commands_run, long long commands_in_list);
 
 // Held while writing anything else to the console during a run: the progress
-// line is erased first and cannot be drawn in the middle of it.
+// line is erased first and cannot be drawn in the middle of it.  Not needed
+// (needed false) it does nothing, so that output going to a file leaves the
+// progress line standing.
 class ConsoleGuard {
 public:
-    ConsoleGuard();
+    explicit ConsoleGuard(bool needed = true);
     ~ConsoleGuard();
     ConsoleGuard(const ConsoleGuard &) = delete;
     ConsoleGuard &operator=(const ConsoleGuard &) = delete;
+
+private:
+    bool held_;
 };
 
 #endif

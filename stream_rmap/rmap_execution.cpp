@@ -145,7 +145,8 @@ void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, in
         Vantor_FreeRead(device, command.read_id);
         command.read_id = nullptr;
     }
-    ConsoleGuard console;
+    // Replies shown on the console erase the progress line; shown in a file they leave it.
+    ConsoleGuard console(output == nullptr);
     if (command.read_status == VANTOR_TRANSFER_SUCCESS) {
         const char *data_file = command.filename ? command.filename->c_str() : nullptr;
         ReplyDisplayed shown;
@@ -168,6 +169,7 @@ void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, in
         }
         return;
     }
+    ConsoleGuard error_line;
     std::printf("Error receiving acknowledgement for command %d.\n\n", command.number);
     ++errors;
     if (output != nullptr) {

@@ -83,8 +83,8 @@ void SubmitReceive(DeviceHandle device, SpaceWireCommand &receive, std::int32_t 
     const auto count = static_cast<std::size_t>(receive.packet_count);
     const std::size_t size = count * static_cast<std::size_t>(receive.packet_length);
     receive.buffer.reset(new (std::nothrow) std::uint8_t[size]);
-    ConsoleGuard console;
     if (!receive.buffer) {
+        ConsoleGuard console;
         std::puts("Error allocating memory for receive command.");
         receive.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
         CountFailure(receive, error_count);
@@ -92,6 +92,7 @@ void SubmitReceive(DeviceHandle device, SpaceWireCommand &receive, std::int32_t 
     }
     receive.properties.reset(new (std::nothrow) PacketProperties[count]());
     if (!receive.properties) {
+        ConsoleGuard console;
         std::puts("Error allocating memory for receive command properties.");
         receive.buffer.reset();
         receive.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
@@ -103,6 +104,7 @@ void SubmitReceive(DeviceHandle device, SpaceWireCommand &receive, std::int32_t 
                                         &receive.transfer_id);
     receive.submitted = true;
     if (!Accepted(receive.status)) {
+        ConsoleGuard console;
         std::printf("Error submitting receive command %d: %s\n", receive.number, DisplayStatus(receive.status));
         CountFailure(receive, error_count);
     }
@@ -178,10 +180,12 @@ void WriteReceivedPackets(SpaceWireCommand &receive, std::FILE *stream, std::int
         CountFailure(receive, error_count);
     }
     if (strict_mode && !failed && written < count) {
+        ConsoleGuard console;
         std::printf("Error receiving command %d: %zu of %zu packets received.\n", receive.number, written, count);
         CountFailure(receive, error_count);
     }
     if (strict_mode && ended_by_eep) {
+        ConsoleGuard console;
         std::printf("Error receiving command %d: a packet ended with EEP.\n", receive.number);
         CountFailure(receive, error_count);
     }
@@ -286,8 +290,9 @@ void CS_WaitOnReads(DeviceHandle device, SpaceWireCommand *list, std::FILE *stre
         if (receive.submitted && receive.status == VANTOR_TRANSFER_STARTED) {
             receive.status = Vantor_WaitOnReadCompleting(device, receive.transfer_id, 0);
         }
-        ConsoleGuard console;
+        ConsoleGuard console(stream == stdout);
         if (receive.status != VANTOR_TRANSFER_SUCCESS && receive.status != VANTOR_TRANSFER_ERROR_TIMEOUT) {
+            ConsoleGuard error_line;
             std::printf("Error receiving command %d: %s\n", receive.number, DisplayStatus(receive.status));
             CountFailure(receive, error_count);
         }
