@@ -48,10 +48,17 @@ void ReportLine(const std::string &line, std::FILE *output)
     }
 }
 
-void ReportField(const char *command, const char *field, std::uint32_t received, std::uint32_t expected,
+// Built only when there is something to say: replies are checked by the
+// hundred thousand.
+std::string CommandName(std::int32_t command)
+{
+    return command == kTypedCommand ? "the command" : "command " + std::to_string(command);
+}
+
+void ReportField(std::int32_t command, const char *field, std::uint32_t received, std::uint32_t expected,
                  std::FILE *output)
 {
-    ReportLine(std::string("Mismatched reply to ") + command + ": " + field + " " +
+    ReportLine("Mismatched reply to " + CommandName(command) + ": " + field + " " +
                    ToBaseText(received, default_base) + ", expected " + ToBaseText(expected, default_base) + ".\n",
                output);
 }
@@ -72,7 +79,7 @@ ExpectedReply ExpectReplyTo(int command_type, unsigned char verify, unsigned cha
     return expected;
 }
 
-bool CheckReplyMatches(const RmapPacketInfo &reply, const ExpectedReply &expected, const char *command,
+bool CheckReplyMatches(const RmapPacketInfo &reply, const ExpectedReply &expected, std::int32_t command,
                        std::FILE *output)
 {
     bool matches = true;
@@ -102,7 +109,7 @@ bool CheckReplyMatches(const RmapPacketInfo &reply, const ExpectedReply &expecte
     }
     if (status != 0) {
         const char *text = RmapStatusText(status);
-        ReportLine(std::string("Failed reply to ") + command + ": status " + std::to_string(status) + ", " +
+        ReportLine("Failed reply to " + CommandName(command) + ": status " + std::to_string(status) + ", " +
                        (text != nullptr ? text : "not a status of the standard") + ".\n",
                    output);
         matches = false;

@@ -27,12 +27,15 @@ ExpectedReply ExpectReplyTo(int command_type, unsigned char verify, unsigned cha
                             const std::vector<std::uint8_t> &reply_address, std::uint16_t transaction_identifier,
                             long long data_length = -1);
 
+// The command number of the one command the interactive mode sends at a time.
+inline constexpr std::int32_t kTypedCommand = -1;
+
 // Compares a reply that passed RMAP_CheckPacketValid with its expectation and
-// prints one line per field that differs, naming command (as "command 4" or
-// "the command"), and one for a status other than 0; the same lines go to
-// output when it is not null.  True when the reply answers the command and
-// says that it succeeded.
-bool CheckReplyMatches(const RmapPacketInfo &reply, const ExpectedReply &expected, const char *command,
+// prints one line per field that differs, naming the command ("command 4", or
+// "the command" for kTypedCommand), and one for a status other than 0; the
+// same lines go to output when it is not null.  True when the reply answers
+// the command and says that it succeeded.
+bool CheckReplyMatches(const RmapPacketInfo &reply, const ExpectedReply &expected, std::int32_t command,
                        std::FILE *output);
 
 #endif

@@ -223,7 +223,7 @@ void IR_ReceiveReply(DeviceHandle device, TransferId id, ReceiveBuffer buffer, P
             if (DisplayReceivedRMAPReply(buffer.data(), ReceivedLength(buffer, properties.len), properties.eop,
                                          stdout, nullptr, &shown) &&
                 expected != nullptr) {
-                CheckReplyMatches(shown.record, *expected, "the command", nullptr);
+                CheckReplyMatches(shown.record, *expected, kTypedCommand, nullptr);
             }
         } else if (!key_pressed) {
             std::printf("Error reading reply: %s\n", DisplayStatus(status));

@@ -158,8 +158,7 @@ void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, in
             return;
         }
         ProgressReceived();
-        const std::string name = "command " + std::to_string(command.number);
-        bool failed = !CheckReplyMatches(shown.record, ExpectedReplyOf(command), name.c_str(), output);
+        bool failed = !CheckReplyMatches(shown.record, ExpectedReplyOf(command), command.number, output);
         if (shown.data_file_error != 0) {
             ReportDataFileFailure(command.number, *command.filename, shown.data_file_error);
             failed = true;

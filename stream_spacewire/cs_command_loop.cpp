@@ -79,17 +79,24 @@ RunOutcome CS_CommandLoop(DeviceHandle device, StreamFiles &files)
     StreamRunBegin(output);
     Vantor_RegisterReceiveOnAllPorts(device);
     CS_ExecuteCommandsInOrder(device, list.get(), output, error_count, nullptr);
-    const RunCount count = CountRun(list.get());
+    // Which commands ran is read from flags the collection below clears, and
+    // only a run cut short while sending needs it: one stopped later ran all.
+    const bool cut_short = StreamRunInterrupted();
+    RunCount count = cut_short ? CountRun(list.get()) : RunCount{};
     CS_WaitOnSends(device, list.get(), output, error_count);
     std::FILE *stream = output != nullptr ? output : stdout;
     {
-        ConsoleGuard console;
+        ConsoleGuard console(stream == stdout);
         std::fputs(BaseComment(default_base), stream);
     }
     CS_WaitOnReads(device, list.get(), stream, error_count);
-    CS_FreeCommands(list);
     Vantor_UnregisterReceiveOnAllPorts(device);
     StreamRunEnd();
+    if (!cut_short && StreamRunInterrupted()) {
+        count.in_list = CountRun(list.get()).in_list;
+        count.run = count.in_list;
+    }
+    CS_FreeCommands(list);
 
     if (StreamRunInterrupted()) {
         ReportInterruption(count.run, count.in_list);

@@ -253,7 +253,7 @@ TEST(CheckReplyMatches, EachRepeatedFieldIsComparedAndNamed)
         ScratchDir scratch;
         std::FILE *output = std::fopen((scratch / "out.txt").c_str(), "w");
         CaptureStdout capture;
-        EXPECT_EQ(CheckReplyMatches(record, c.expected, "command 7", output), *c.lines == '\0') << c.lines;
+        EXPECT_EQ(CheckReplyMatches(record, c.expected, 7, output), *c.lines == '\0') << c.lines;
         std::fclose(output);
         EXPECT_EQ(capture.Take(), c.lines);
         EXPECT_EQ(scratch.Read("out.txt"), c.lines);
