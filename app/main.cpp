@@ -34,6 +34,24 @@ void CloseIfOpen(std::FILE *file)
     }
 }
 
+RunOutcome RunMode(OperatingMode mode, DeviceHandle device, StreamFiles &files)
+{
+    switch (mode) {
+    case MODE_INTERACTIVE_SPACEWIRE:
+        IS_RequestCommand(device);
+        return RUN_SUCCEEDED;
+    case MODE_INTERACTIVE_RMAP:
+        IR_MenuLoop(device);
+        return RUN_SUCCEEDED;
+    case MODE_SPACEWIRE_STREAM:
+        return CS_CommandLoop(device, files);
+    case MODE_RMAP_STREAM:
+        return CR_CommandLoop(device, files);
+    default:
+        return RUN_SUCCEEDED;
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -41,7 +59,7 @@ int main(int argc, char **argv)
     PrintBanner();
     ProcessArguments(argc, argv);
     DeviceHandle device = OpenDevice(specified_device);
-    OperatingMode mode = GetMode(specified_mode);
+    const OperatingMode mode = GetMode(specified_mode);
 
     StreamFiles files;
     if ((mode & MODE_FLAG_STREAM) != 0) {
@@ -50,27 +68,11 @@ int main(int argc, char **argv)
         files.dump_path = GetDumpCommandOutputFile(specified_dump_output_file);
     }
 
-    RunOutcome outcome = RUN_SUCCEEDED;
-    if ((mode & MODE_FLAG_STREAM) != 0 && !StreamFilesAreDistinct(files)) {
-        mode = 0;
-        outcome = RUN_LIST_REFUSED;
-    }
-    switch (mode) {
-    case MODE_INTERACTIVE_SPACEWIRE:
-        IS_RequestCommand(device);
-        break;
-    case MODE_INTERACTIVE_RMAP:
-        IR_MenuLoop(device);
-        break;
-    case MODE_SPACEWIRE_STREAM:
-        outcome = CS_CommandLoop(device, files);
-        break;
-    case MODE_RMAP_STREAM:
-        outcome = CR_CommandLoop(device, files);
-        break;
-    default:
-        break;
-    }
+    // Output or dump files naming the list (or each other) refuse the run
+    // before anything is opened for writing.
+    RunOutcome outcome = (mode & MODE_FLAG_STREAM) != 0 && !StreamFilesAreDistinct(files)
+                             ? RUN_LIST_REFUSED
+                             : RunMode(mode, device, files);
 
     CloseIfOpen(files.command_list);
     if (!CloseStreamFiles(files) && outcome == RUN_SUCCEEDED) {
