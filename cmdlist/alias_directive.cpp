@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cmdlist/white_space.h"
+#include "common/white_space.h"
 
 std::optional<AliasDefinition> ProcessAliasDirective(std::string_view argument, std::string_view *shown)
 {

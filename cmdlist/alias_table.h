@@ -16,7 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "cmdlist/white_space.h"
+#include "common/white_space.h"
 
 // Space, tab, CR, LF, ":" and ";": what separates the words aliases match.
 inline bool IsWordSeparator(char c)

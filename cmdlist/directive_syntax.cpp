@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "cmdlist/directives.h"
-#include "cmdlist/white_space.h"
+#include "common/white_space.h"
 
 namespace {
 

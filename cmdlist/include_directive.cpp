@@ -1,6 +1,6 @@
 #include "cmdlist/include_directive.h"
 
-#include "cmdlist/white_space.h"
+#include "common/white_space.h"
 #include "common/file_open.h"
 
 std::string FoldCase(std::string_view name)

@@ -1,7 +1,7 @@
 #include <array>
 #include <string>
 
-#include "cmdlist/white_space.h"
+#include "common/white_space.h"
 #include "common/data_value.h"
 #include "common/match_arg.h"
 

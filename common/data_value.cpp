@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/settings.h"
-#include "cmdlist/white_space.h"
+#include "common/white_space.h"
 #include "common/file_bytes.h"
 #include "common/number_base.h"
 

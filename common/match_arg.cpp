@@ -3,7 +3,7 @@
 #include <cstring>
 #include <strings.h>
 
-#include "cmdlist/white_space.h"
+#include "common/white_space.h"
 
 int MatchArg(const char *text, const char *keyword, char separator, int minimum)
 {

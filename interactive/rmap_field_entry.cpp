@@ -8,7 +8,7 @@
 #include <strings.h>
 
 #include "app/settings.h"
-#include "cmdlist/white_space.h"
+#include "common/white_space.h"
 #include "common/byte_text.h"
 #include "common/console_input.h"
 #include "common/data_value.h"

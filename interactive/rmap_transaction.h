@@ -6,13 +6,8 @@
 #include "device/vantor_api.h"
 #include "common/receive_buffer.h"
 #include "common/reply_check.h"
+#include "common/rmap_command_kind.h"
 
-// The command codes the menu passes.
-enum RmapCommandCode : int {
-    RMAP_COMMAND_READ = 64,
-    RMAP_COMMAND_READ_MODIFY_WRITE = 80,
-    RMAP_COMMAND_WRITE = 96
-};
 
 // A read/modify/write's mask comes from a 32-bit value, so its data is at most this long.
 inline constexpr int kMostReadModifyWriteBytes = 4;

@@ -12,11 +12,9 @@
 #include "device/quill_rmap.h"
 #include "device/vantor_api.h"
 #include "common/receive_buffer.h"
+#include "common/rmap_command_kind.h"
 
 using RmapCommandType = std::int32_t;
-inline constexpr RmapCommandType RMAP_COMMAND_READ = 64;
-inline constexpr RmapCommandType RMAP_COMMAND_READ_MODIFY_WRITE = 80;
-inline constexpr RmapCommandType RMAP_COMMAND_WRITE = 96;
 inline constexpr RmapCommandType RMAP_COMMAND_LOOP = 254;
 // Stands for a base command while it is parsed; never a record in a list.
 inline constexpr RmapCommandType RMAP_COMMAND_BASE = -1;

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <strings.h>
 
-#include "cmdlist/white_space.h"
+#include "common/white_space.h"
 #include "common/value_notes.h"
 #include "stream_rmap/rmap_properties.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/settings.h"
-#include "cmdlist/white_space.h"
+#include "common/white_space.h"
 #include "common/data_value.h"
 #include "common/match_arg.h"
 #include "common/number_base.h"

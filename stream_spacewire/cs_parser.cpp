@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "app/settings.h"
-#include "cmdlist/white_space.h"
+#include "common/white_space.h"
 #include "common/data_value.h"
 #include "common/value_notes.h"
 #include "stream_spacewire/cs_property_text.h"

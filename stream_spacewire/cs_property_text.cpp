@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "cmdlist/white_space.h"
+#include "common/white_space.h"
 #include "common/data_value.h"
 
 namespace {

@@ -1,6 +1,6 @@
-// The white space of command lists and their parsers.
-#ifndef ZARK_CMDLIST_WHITE_SPACE_H
-#define ZARK_CMDLIST_WHITE_SPACE_H
+// The white space of command lists, their parsers and the values a user types.
+#ifndef ZARK_COMMON_WHITE_SPACE_H
+#define ZARK_COMMON_WHITE_SPACE_H
 
 // Space, tab, carriage return and line feed; only the low 8 bits count.
 inline bool IsWhiteSpace(int character)
