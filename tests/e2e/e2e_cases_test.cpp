@@ -5,7 +5,9 @@
 //   stdin     what the user types (absent: nothing)
 //   sim       the VANTOR_SIM setting, first line (absent: unset)
 //   in/       files copied into the scratch directory the program runs in
-//   stdout    the exact standard output expected
+//   stdout    the exact standard output expected, after the banner that
+//             every run prints first (tests/e2e/banner): only a case whose
+//             stdout starts with the banner compares it as part of the whole
 //   expected/ files the run must leave in the scratch directory, compared exactly
 //   absent    names of files the run must not create, one per line
 //   status    the exit status, when it is not 0 (as -strict gives)
@@ -62,6 +64,9 @@ std::vector<std::string> ReadLines(const fs::path &path)
     }
     return lines;
 }
+
+// The banner's fixed lines, kept once rather than in every case's stdout.
+std::string Banner() { return ReadWholeFile(fs::path(ZARK_SOURCE_DIR) / "tests" / "e2e" / "banner"); }
 
 bool Updating()
 {
@@ -190,8 +195,13 @@ void RunCase(const fs::path &dir, bool over_tcp)
             EXPECT_FALSE(fs::exists(scratch.path() / name)) << name << " should not have been created";
         }
     }
+    const std::string banner = Banner();
+    ASSERT_FALSE(banner.empty());
+    const std::string golden = ReadWholeFile(dir / "stdout");
+    const bool whole = golden.starts_with(banner);
     if (Updating() && !over_tcp) {
-        WriteWholeFile(dir / "stdout", run.out);
+        WriteWholeFile(dir / "stdout",
+                       whole || !run.out.starts_with(banner) ? run.out : run.out.substr(banner.size()));
         if (fs::exists(dir / "expected")) {
             for (const auto &entry : fs::recursive_directory_iterator(dir / "expected")) {
                 if (entry.is_regular_file()) {
@@ -204,7 +214,7 @@ void RunCase(const fs::path &dir, bool over_tcp)
         }
         return;
     }
-    EXPECT_EQ(run.out, ReadWholeFile(dir / "stdout"));
+    EXPECT_EQ(run.out, whole ? golden : banner + golden);
     if (fs::exists(dir / "expected")) {
         for (const auto &entry : fs::recursive_directory_iterator(dir / "expected")) {
             if (!entry.is_regular_file()) {
