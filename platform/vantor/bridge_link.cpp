@@ -5,6 +5,7 @@
 
 #include "link.h"
 #include "link_backend.h"
+#include "capture.h"
 #include "trace.h"
 
 namespace vantor_sim {
@@ -59,6 +60,7 @@ void Collect(SimState &state, Device &device)
     for (SsdtpEvent &event : events) {
         if (event.kind == SsdtpEvent::Kind::TimeCode) {
             TraceTimeCode(state.trace.get(), event.time_code);
+            CaptureTimeCode(state.capture.get(), device.number, event.time_code);
         } else {
             Arrive(state, device, std::move(event.packet));
         }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "capture.h"
 #include "trace.h"
 
 namespace vantor_sim {
@@ -47,6 +48,7 @@ void RecordSent(SimState &state, const Device &device, const Packet &packet)
     }
     state.sent.push_back(SentPacket{device.number, packet});
     TracePacket(state.trace.get(), '>', packet);
+    CapturePacket(state.capture.get(), CaptureKind::Sent, device.number, packet);
 }
 
 void Unpend(Device &device, std::uint64_t key)
@@ -97,6 +99,7 @@ bool Arrive(SimState &state, Device &device, Packet packet)
         return false;
     }
     TracePacket(state.trace.get(), '<', packet);
+    CapturePacket(state.capture.get(), CaptureKind::Delivered, device.number, packet);
     ExpireReads(state, device);
     if (device.pending_reads.empty()) {
         device.waiting.push_back(std::move(packet));

@@ -288,12 +288,12 @@ bool ApplyItem(std::string_view name, std::string_view value, Settings &settings
     if (SameWord(name, "memory_map")) {
         return ReadMap(value, settings.memory_map, reason);
     }
-    if (SameWord(name, "trace")) {
+    if (SameWord(name, "trace") || SameWord(name, "capture")) {
         value = Trim(value);
         if (value.empty()) {
             return false;
         }
-        settings.trace_path = std::string(value);
+        (SameWord(name, "trace") ? settings.trace_path : settings.capture_path) = std::string(value);
         return true;
     }
     return false;

@@ -18,6 +18,8 @@
 //   send_status=S        every send ends with status S (0..14)       default none
 //   read_status=S        every read ends with status S (0..14)       default none
 //   trace=PATH           append sent (">") and delivered ("<") packets to PATH
+//   capture=PATH         write every packet sent and delivered, and every
+//                        time-code, to PATH as a pcap file (capture.h)
 //   packet_limit=BYTES   largest packet a bridge accepts from its peer
 //                        (1 to 4294967295)                           default 16777216
 //   idle_wait=S          a bridge's blocking wait for a read without time-out
@@ -112,6 +114,7 @@ struct Settings {
     std::optional<int> send_status;
     std::optional<int> read_status;
     std::string trace_path;
+    std::string capture_path;
     ReplyFault reply_fault = ReplyFault::None;
     std::uint32_t reply_fault_every = 1;
     std::uint64_t packet_limit = std::uint64_t{16} << 20;

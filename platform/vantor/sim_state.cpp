@@ -43,6 +43,16 @@ bool BuildState(SimState &state, std::string_view text)
             state.settings.trace_path.clear();
         }
     }
+    // The old capture is completed before the file is created anew.
+    state.capture.reset();
+    if (!state.settings.capture_path.empty()) {
+        state.capture = Capture::Open(state.settings.capture_path);
+        if (!state.capture) {
+            parsed.malformed.push_back("capture=" + state.settings.capture_path);
+            parsed.reasons.emplace_back();
+            state.settings.capture_path.clear();
+        }
+    }
     std::string complaint = ComplaintLine(parsed.malformed, parsed.reasons);
     if (!complaint.empty()) {
         std::fputs(complaint.c_str(), stdout);

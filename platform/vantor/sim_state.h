@@ -20,6 +20,7 @@
 #include <string>
 
 #include "bridge_connection.h"
+#include "capture.h"
 #include "device/vantor_api.h"
 #include "far_end.h"
 #include "sim_settings.h"
@@ -84,6 +85,7 @@ struct SimState {
     std::uint64_t next_transfer = 1; // never reset: ids are not reused
     FarEndState far_end; // the in-process devices' far end: target memory, reply count
     std::unique_ptr<std::FILE, FileCloser> trace;
+    std::unique_ptr<Capture> capture;
     std::deque<SentPacket> sent; // most recent kSentLogLimit packets
 };
 

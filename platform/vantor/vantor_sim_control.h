@@ -99,6 +99,9 @@
 //   lower-case hexadecimal each followed by a blank, then EOP, EEP, or none
 //   for an injected packet without end marker.  Example: "> fe 01 4c EOP".
 //   Packets dropped at an unregistered device are not traced.
+// - capture=PATH writes the same packets, and the time-codes a bridge's peer
+//   sent, with their times to PATH as a pcap file for Wireshark (capture.h);
+//   the file is created anew each time the settings are applied.
 // - Malformed settings are named in one line on standard output beginning
 //   "VANTOR_SIM:", printed when the settings are applied, and ignored.
 // - Calls may come from several threads: each holds the library's lock while

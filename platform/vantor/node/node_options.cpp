@@ -24,6 +24,8 @@ constexpr const char *kManual =
     "                           truncate, pad, transaction_id, eep, duplicate, drop\n"
     "  --reply-fault-every=N    spoil the N-th, 2N-th... reply (default 1)\n"
     "  --trace=PATH             append every packet received (>) and sent back (<)\n"
+    "  --capture=PATH           write every packet and time-code, with its time, to a\n"
+    "                           pcap file for Wireshark (link type 147, USER0)\n"
     "  --packet-limit=BYTES     largest packet accepted (default 16777216)\n"
     "  --stall-limit=S          drop a client silent for S seconds in the middle of a\n"
     "                           packet, or taking none of its replies for S seconds\n"
@@ -83,6 +85,7 @@ ParsedOptions ParseNodeOptions(int argc, char **argv)
         {"listen", required_argument, nullptr, kListen}, {"links", required_argument, nullptr, kLinks},
         {"once", no_argument, nullptr, kOnce},           {"help", no_argument, nullptr, kHelp},
         {"version", no_argument, nullptr, kVersion},     {"trace", required_argument, nullptr, 'T'},
+        {"capture", required_argument, nullptr, 'C'},
     };
     for (int i = 0; i < kSettingCount; ++i) {
         table.push_back(option{kSettings[i].option, required_argument, nullptr, kFirstSetting + i});
@@ -135,6 +138,12 @@ ParsedOptions ParseNodeOptions(int argc, char **argv)
                 return Failure("invalid --trace value ''");
             }
             parsed.options.trace_path = optarg;
+            break;
+        case 'C':
+            if (*optarg == '\0') {
+                return Failure("invalid --capture value ''");
+            }
+            parsed.options.capture_path = optarg;
             break;
         case ':':
             return Failure("option '" + given + "' needs a value");

@@ -3,7 +3,7 @@
 //   spacewire_zark_node [--listen=ADDR:PORT] [--links=N] [--far-end=WHAT]
 //                       [--target=HH] [--key=HH] [--memory-map=PATH]
 //                       [--reply-fault=KIND] [--reply-fault-every=N]
-//                       [--trace=PATH] [--packet-limit=BYTES]
+//                       [--trace=PATH] [--capture=PATH] [--packet-limit=BYTES]
 //                       [--stall-limit=S] [--once]
 //
 // ADDR is an IPv4 address, an IPv6 address in brackets or a host name;
@@ -31,6 +31,7 @@ struct NodeOptions {
     int links = 1;
     vantor_sim::Settings far_end; // far_end, target, key, memory map, reply faults, packet and stall limits
     std::string trace_path;
+    std::string capture_path; // pcap file of every packet and time-code (capture.h)
     bool once = false;
 };
 

@@ -19,6 +19,7 @@
 
 #include "far_end.h"
 #include "ssdtp.h"
+#include "capture.h"
 #include "trace.h"
 
 namespace vantor_node {
@@ -141,7 +142,8 @@ std::optional<Socket> Listen(const std::string &host, std::uint16_t port, std::s
 
 class Server {
 public:
-    Server(const NodeOptions &options, std::FILE *trace) : options_(options), trace_(trace)
+    Server(const NodeOptions &options, std::FILE *trace, vantor_sim::Capture *capture)
+        : options_(options), trace_(trace), capture_(capture)
     {
         vantor_sim::ResetFarEnd(options_.far_end, far_end_);
     }
@@ -289,7 +291,7 @@ private:
         // Answers and sends until the socket takes no more or all is answered,
         // so that poll() always has something to wait for.
         do {
-            Answer(c);
+            Answer(link.number, c);
             if (!Flush(c)) {
                 Drop(link, "broke off (sending failed)");
                 return;
@@ -313,7 +315,7 @@ private:
     }
 
     // Answers decoded packets while the output stays under its high-water mark.
-    void Answer(Connection &c)
+    void Answer(int number, Connection &c)
     {
         // What already went is let go before more is added: a client that
         // always leaves some unread must not make out grow with all it took.
@@ -326,13 +328,16 @@ private:
             c.unanswered.pop_front();
             if (event.kind == SsdtpEvent::Kind::TimeCode) {
                 vantor_sim::TraceTimeCode(trace_, event.time_code);
+                vantor_sim::CaptureTimeCode(capture_, number, event.time_code);
                 continue;
             }
             vantor_sim::TracePacket(trace_, '>', event.packet);
+            vantor_sim::CapturePacket(capture_, vantor_sim::CaptureKind::Sent, number, event.packet);
             answers_.clear();
             vantor_sim::AnswerPacket(options_.far_end, far_end_, std::move(event.packet), answers_);
             for (const Packet &answer : answers_) {
                 vantor_sim::TracePacket(trace_, '<', answer);
+                vantor_sim::CapturePacket(capture_, vantor_sim::CaptureKind::Delivered, number, answer);
                 vantor_sim::AppendSsdtpPacket(c.out, answer.bytes, answer.eop);
             }
         }
@@ -359,6 +364,7 @@ private:
 
     const NodeOptions &options_;
     std::FILE *trace_;
+    vantor_sim::Capture *capture_;
     vantor_sim::FarEndState far_end_; // one target and memory for every link, for the node's lifetime
     std::vector<Packet> answers_;
     std::vector<Link> links_;
@@ -378,7 +384,16 @@ int RunNode(const NodeOptions &options, const std::atomic<bool> &stop)
             return 1;
         }
     }
-    Server server(options, trace.get());
+    std::unique_ptr<vantor_sim::Capture> capture;
+    if (!options.capture_path.empty()) {
+        capture = vantor_sim::Capture::Open(options.capture_path);
+        if (!capture) {
+            std::fprintf(stderr, "spacewire_zark_node: cannot create the capture file %s: %s\n",
+                         options.capture_path.c_str(), std::strerror(errno));
+            return 1;
+        }
+    }
+    Server server(options, trace.get(), capture.get());
     if (!server.Start()) {
         return 1;
     }

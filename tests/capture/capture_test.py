@@ -1,0 +1,268 @@
+#!/usr/bin/env python3
+"""Captures of real runs, read back two ways: the pcap file itself against
+the run's trace (what was sent and delivered), and what the Wireshark
+dissector shows of every packet through tshark, against an independent
+decoding of the same bytes.  Runs the golden cases that keep a trace (every
+mode, every reply fault) in-process and over TCP to a node that captures
+too, and a run cut short by SIGINT.
+
+usage: capture_test.py PROGRAM NODE SOURCE_DIR    (exit 77: no tshark)"""
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+
+PROGRAM, NODE, SOURCE = sys.argv[1:4]
+LUA = os.path.join(SOURCE, "tools", "wireshark", "spacewire.lua")
+CASES = os.path.join(SOURCE, "tests", "e2e", "cases")
+FIELDS = ["frame.number", "spacewire.kind", "spacewire.eop", "spacewire.device", "rmap.target_la",
+          "rmap.initiator_la", "rmap.key", "rmap.status", "rmap.tid", "rmap.extended_address", "rmap.address",
+          "rmap.data_length", "rmap.data", "rmap.mask", "rmap.header_crc.status", "rmap.data_crc.status",
+          "rmap.request_in", "rmap.reply_in", "rmap.duplicate_of", "_ws.expert.message"]
+EOP, EEP = 0x80, 0x40
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+    return condition
+
+
+def crc8(data):
+    """The RMAP CRC bit by bit: polynomial 0x07 reflected, start 0."""
+    crc = 0
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xE0 if crc & 1 else crc >> 1
+    return crc
+
+
+def read_pcap(path):
+    data = open(path, "rb").read()
+    magic, major, minor, _, _, _, link = struct.unpack_from("<IHHiIII", data)
+    check((magic, major, minor, link) == (0xA1B23C4D, 2, 4, 147), f"{path}: pcap header")
+    records, at = [], 24
+    while at + 16 <= len(data):
+        seconds, nanoseconds, kept, whole = struct.unpack_from("<IIII", data, at)
+        body = data[at + 16:at + 16 + kept]
+        check(len(body) == kept and kept == whole and nanoseconds < 10**9 and body[0] == 1, f"{path}: record at {at}")
+        records.append((seconds * 10**9 + nanoseconds, body[1], body[2], body[3], bytes(body[4:])))
+        at += 16 + kept
+    check(at == len(data), f"{path}: ends inside a record")
+    check(all(a[0] <= b[0] for a, b in zip(records, records[1:])), f"{path}: time goes back")
+    return records
+
+
+def read_trace(path):
+    """(kind, eop, bytes) per line: ">" sent is kind 0, "<" delivered 1, "t" time-code 2."""
+    entries = []
+    for line in open(path):
+        words = line.split()
+        if words[0] == "t":
+            entries.append((2, 0, bytes([int(words[1], 16)])))
+        else:
+            eop = {"EOP": EOP, "EEP": EEP}.get(words[-1], 0)
+            entries.append((0 if words[0] == ">" else 1, eop, bytes(int(w, 16) for w in words[1:-1])))
+    return entries
+
+
+def rmap_of(packet):
+    """The RMAP fields of a packet, decoded here independently of the dissector, or None."""
+    start = 0
+    while start < len(packet) and packet[start] < 0x20:
+        start += 1
+    p = packet[start:]
+    if len(p) < 3 or p[1] != 1:
+        return None
+    ins = p[2]
+    command, write, code = ins & 0x40, ins & 0x20, (ins >> 2) & 15
+    f = {"command": bool(command), "reply_expected": bool(ins & 0x08), "malformed": False}
+    if command:
+        a = 4 + (ins & 3) * 4
+        header = a + 12
+        if len(p) < header:
+            return dict(f, malformed=True)
+        f.update(target_la=p[0], key=p[3], initiator_la=p[a], tid=p[a + 1] << 8 | p[a + 2],
+                 extended_address=p[a + 3], address=int.from_bytes(p[a + 4:a + 8], "big"),
+                 data_length=int.from_bytes(p[a + 8:a + 11], "big"))
+        has_data = write or code == 7
+    else:
+        header = 8 if write else 12
+        if len(p) < header:
+            return dict(f, malformed=True)
+        f.update(initiator_la=p[0], status=p[3], target_la=p[4], tid=p[5] << 8 | p[6])
+        if not write:
+            f["data_length"] = int.from_bytes(p[8:11], "big")
+        has_data = not write
+    f["header_crc"] = int(crc8(p[:header]) == 0)
+    end = header
+    if has_data:
+        end = header + f["data_length"] + 1
+        if len(p) >= end:
+            f["data"] = p[header:end - 1]
+            f["data_crc"] = int(crc8(p[header:end]) == 0)
+        else:
+            f["data"] = p[header:]  # cut short: what there is
+    f["malformed"] = len(p) != end
+    return f
+
+
+def dissected(capture):
+    run = subprocess.run(["tshark", "-2", "-n", "-X", "lua_script:" + LUA, "-r", capture, "-T", "fields",
+                          "-E", "separator=\t", "-E", "occurrence=a", "-E", "aggregator=|"] +
+                         [x for field in FIELDS for x in ("-e", field)],
+                         capture_output=True, text=True, timeout=120)
+    check(run.returncode == 0 and "rror" not in run.stderr, f"{capture}: tshark: {run.stderr}")
+    return [dict(zip(FIELDS, line.split("\t"))) for line in run.stdout.splitlines()]
+
+
+def number(text):
+    return int(text, 0) if text else None
+
+
+def check_dissection(name, records):
+    """Every field the dissector shows against the bytes, and the pairing of
+    each reply with the last command of the same addresses and identifier."""
+    frames = dissected(name)
+    if not check(len(frames) == len(records), f"{name}: {len(frames)} frames for {len(records)} records"):
+        return {}
+    seen = {"bad_header_crc": 0, "bad_data_crc": 0, "malformed": 0, "eep": 0, "duplicate": 0, "unanswered": 0,
+            "unmatched": 0}
+    open_commands, replied = {}, {}
+    for number_, (frame, (_, kind, eop, device, packet)) in enumerate(zip(frames, records), 1):
+        where = f"{name} frame {number_}"
+        check((number(frame["spacewire.kind"]), number(frame["spacewire.eop"]), number(frame["spacewire.device"]))
+              == (kind, eop, device), f"{where}: pseudo-header {frame}")
+        f = rmap_of(packet) if kind != 2 else None
+        experts = frame["_ws.expert.message"]
+        if f is None:
+            check(frame["rmap.tid"] == "", f"{where}: not RMAP, shown as RMAP")
+            continue
+        check(f["malformed"] == ("Malformed RMAP packet" in experts), f"{where}: malformed {f} {experts}")
+        seen["malformed"] += f["malformed"]
+        if "tid" not in f:
+            continue
+        for field in ("target_la", "initiator_la", "key", "status", "tid", "extended_address", "address",
+                      "data_length", "header_crc", "data_crc"):
+            shown = frame.get("rmap." + field.replace("_crc", "_crc.status"), "")
+            check(number(shown) == f.get(field), f"{where}: {field} {shown} for {f.get(field)} in {packet.hex()}")
+        data = (frame["rmap.data"] + frame["rmap.mask"]).replace(":", "")
+        check(data == (f["data"].hex() if f.get("data") else ""), f"{where}: data {data} in {packet.hex()}")
+        seen["bad_header_crc"] += f["header_crc"] == 0
+        seen["bad_data_crc"] += f.get("data_crc") == 0
+        seen["eep"] += eop == EEP
+        check((eop == EEP) == ("ended with EEP" in experts), f"{where}: EEP verdict")
+        key = (device, f["initiator_la"], f["target_la"], f["tid"])
+        if f["command"]:
+            if f["reply_expected"]:
+                open_commands[key] = number_
+                replied[number_] = None
+            continue
+        command = open_commands.get(key)
+        check(number(frame["rmap.request_in"]) == command, f"{where}: paired with {frame['rmap.request_in']}")
+        if command is None:
+            seen["unmatched"] += 1
+        elif replied[command] is None:
+            replied[command] = number_
+        else:
+            seen["duplicate"] += 1
+            check(number(frame["rmap.duplicate_of"]) == replied[command], f"{where}: duplicate of")
+    for command, reply in replied.items():
+        check(number(frames[command - 1]["rmap.reply_in"]) == reply, f"{name} frame {command}: reply in")
+        seen["unanswered"] += reply is None
+    return seen
+
+
+def case_settings(case):
+    path = os.path.join(CASES, case, "sim")
+    return open(path).readline().strip() if os.path.exists(path) else ""
+
+
+def run_case(case, work, over_tcp):
+    """Runs a golden case with a capture beside its trace; returns the
+    capture's records, and checks them against the trace."""
+    src = os.path.join(CASES, case)
+    if os.path.isdir(os.path.join(src, "in")):
+        shutil.copytree(os.path.join(src, "in"), work, dirs_exist_ok=True)
+    args = open(os.path.join(src, "args")).read().split("\n") if os.path.exists(os.path.join(src, "args")) else []
+    stdin = open(os.path.join(src, "stdin"), "rb").read() if os.path.exists(os.path.join(src, "stdin")) else b""
+    settings = [s.strip() for s in case_settings(case).split(";") if s.strip()]
+    node = None
+    if over_tcp:
+        node_options = ["--" + s.split("=")[0].replace("_", "-") + "=" + s.split("=", 1)[1] for s in settings
+                        if s.split("=")[0] in ("far_end", "target", "key", "reply_fault", "reply_fault_every")]
+        node = subprocess.Popen([NODE, "--listen=127.0.0.1:0", "--capture=" + os.path.join(work, "node.pcap")] +
+                                node_options, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        port = node.stdout.readline().rsplit(":", 1)[1].strip()
+        settings = [s for s in settings if s.split("=")[0] in ("trace",)] + [f"devices=0:0@127.0.0.1:{port}"]
+    settings.append("capture=capture.pcap")
+    env = dict(os.environ, VANTOR_SIM=";".join(settings))
+    subprocess.run([PROGRAM] + [a for a in args if a], input=stdin, cwd=work, env=env,
+                   stdout=subprocess.DEVNULL, timeout=120)
+    records = read_pcap(os.path.join(work, "capture.pcap"))
+    traced = read_trace(os.path.join(work, "trace.txt"))
+    check([r[1:3] + r[4:] for r in records] == [(k, e, b) for k, e, b in traced], f"{case}: capture against trace")
+    if node:
+        node.send_signal(signal.SIGINT)
+        node.wait(timeout=30)
+        far = read_pcap(os.path.join(work, "node.pcap"))
+        check([r[4] for r in far if r[1] == 0] == [b for k, _, b in traced if k == 0], f"{case}: node saw sent")
+        answers = iter(r[4] for r in far if r[1] == 1)
+        check(all(any(b == a for a in answers) for k, _, b in traced if k == 1), f"{case}: node sent delivered")
+        check_dissection(os.path.join(work, "node.pcap"), far)
+    return records
+
+
+# Each fault must show as such; the counts a case must reach at least.
+EXPECTED = {"header_crc": "bad_header_crc", "data_crc": "bad_data_crc", "truncate": "malformed",
+            "pad": "malformed", "eep": "eep", "duplicate": "duplicate", "drop": "unanswered",
+            "transaction_id": "unmatched"}
+
+
+def main():
+    if shutil.which("tshark") is None:
+        print("SKIP: tshark is not installed (scripts/install_deps.sh installs it)")
+        return 77
+    cases = sorted(os.path.relpath(root, CASES) for root, _, files in os.walk(CASES)
+                   if "stdout" in files and "trace=" in case_settings(os.path.relpath(root, CASES)))
+    chosen = [c for c in cases if c.startswith("faults/")]
+    for mode in ("stream_rmap", "stream_spacewire", "interactive_rmap", "interactive_spacewire", "memory_map"):
+        chosen += [c for c in cases if c.startswith(mode + "/")][:2]
+    for case in chosen:
+        settings = case_settings(case)
+        tcp = [False] if "send_status" in settings or "read_status" in settings else [False, True]
+        for over_tcp in tcp:
+            with tempfile.TemporaryDirectory() as work:
+                records = run_case(case, work, over_tcp)
+                seen = check_dissection(os.path.join(work, "capture.pcap"), records)
+                fault = next((kind for kind in EXPECTED if "reply_fault=" + kind in settings), None)
+                if fault:
+                    check(seen.get(EXPECTED[fault], 0) > 0, f"{case}: no {fault} shown: {seen}")
+    # A run cut short: the capture is whole and opens.
+    with tempfile.TemporaryDirectory() as work:
+        with open(os.path.join(work, "list.txt"), "w") as list_file:
+            list_file.write("S d:1 2;\n" + "R l:2;\n" * 20)
+        program = subprocess.Popen([PROGRAM, "-d=0", "-m=scs", "-c=list.txt", "-o=out.txt", "-t=0.3"], cwd=work,
+                                   env=dict(os.environ, VANTOR_SIM="far_end=loopback;capture=c.pcap"),
+                                   stdout=subprocess.DEVNULL)
+        try:
+            program.wait(timeout=1.0)
+        except subprocess.TimeoutExpired:
+            program.send_signal(signal.SIGINT)
+        check(program.wait(timeout=30) == 128 + signal.SIGINT, "SIGINT ends the run")
+        records = read_pcap(os.path.join(work, "c.pcap"))
+        check([r[4] for r in records] == [b"\x01\x02"] * 2, f"interrupted capture: {records}")
+        check_dissection(os.path.join(work, "c.pcap"), records)
+    for failure in failures:
+        print("FAIL:", failure)
+    print(f"{len(chosen)} cases captured, {len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
