@@ -51,7 +51,8 @@ for file in "$bindir/spacewire_zark_software" "$bindir/spacewire_zark_node" \
     "$libdir/libVantorAPI.so" "$libdir/libquill_rmap.so" \
     "$includedir/spacewire_zark/vantor_api.h" "$includedir/spacewire_zark/quill_rmap.h" \
     "$mandir/man1/spacewire_zark_software.1.gz" "$mandir/man1/spacewire_zark_node.1.gz" \
-    "$docdir/examples/rmap_walkthrough.txt" "$docdir/README.md" "$docdir/command-lists.md"; do
+    "$docdir/examples/rmap_walkthrough.txt" "$docdir/README.md" "$docdir/command-lists.md" \
+    "$docdir/capture.md" "$docdir/wireshark/spacewire.lua"; do
     [ -f "$root/$file" ] || fail "$file is not installed"
 done
 program=$root/$bindir/spacewire_zark_software
