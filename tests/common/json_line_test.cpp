@@ -1,0 +1,74 @@
+// JSON Lines records: nesting and commas, text escaped whatever bytes it
+// holds, numbers, bytes as hexadecimal, times in UTC with microseconds.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "common/json_line.h"
+
+namespace {
+
+std::string OneText(std::string_view value)
+{
+    JsonLine line;
+    line.Begin();
+    line.Text("t", value);
+    line.End();
+    return line.text();
+}
+
+TEST(JsonLine, NestingCommasAndValues)
+{
+    JsonLine line;
+    for (int round = 0; round < 2; ++round) { // the string is reused from line to line
+        line.Begin();
+        line.Number("command", std::int64_t{-3});
+        line.Object("sent");
+        line.Boolean("verify", true);
+        line.Hex("data", std::vector<std::uint8_t>{0x00, 0xab, 0x0f});
+        line.End();
+        line.Array("packets");
+        line.Element();
+        line.Number("length", std::int64_t{2});
+        line.End();
+        line.Element();
+        line.End();
+        line.End();
+        line.Number("rate", 0.5);
+        line.Number("none", std::nan(""));
+        line.Boolean("last", false);
+        line.End();
+        EXPECT_EQ(line.text(), R"({"command":-3,"sent":{"verify":true,"data":"00ab0f"},"packets":[{"length":2},{}],)"
+                               R"("rate":0.5,"none":null,"last":false})");
+    }
+}
+
+TEST(JsonLine, TextEscapedWhateverItsBytes)
+{
+    EXPECT_EQ(OneText("a\"b\\c/"), R"({"t":"a\"b\\c/"})");
+    EXPECT_EQ(OneText(std::string("\x00\x01\n\x1f\x7f", 5)), R"({"t":"\u0000\u0001\u000a\u001f)"
+                                                             "\x7f"
+                                                             R"("})");
+    // Well-formed UTF-8 stays as it is: 2, 3 and 4 bytes.
+    EXPECT_EQ(OneText("\xc3\xa9\xe2\x82\xac\xf0\x9f\x9b\xb0"), "{\"t\":\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x9b\xb0\"}");
+    // Lone continuation, cut sequence, overlong, surrogate, beyond U+10FFFF, invalid lead.
+    EXPECT_EQ(OneText("\x80"), R"({"t":"\u0080"})");
+    EXPECT_EQ(OneText("\xe2\x82"), R"({"t":"\u00e2\u0082"})");
+    EXPECT_EQ(OneText("\xc0\xaf"), R"({"t":"\u00c0\u00af"})");
+    EXPECT_EQ(OneText("\xe0\x80\xaf"), R"({"t":"\u00e0\u0080\u00af"})");
+    EXPECT_EQ(OneText("\xed\xa0\x80"), R"({"t":"\u00ed\u00a0\u0080"})");
+    EXPECT_EQ(OneText("\xf4\x90\x80\x80"), R"({"t":"\u00f4\u0090\u0080\u0080"})");
+    EXPECT_EQ(OneText("\xf5\x80"), R"({"t":"\u00f5\u0080"})");
+}
+
+TEST(JsonLine, TimesInUtcWithMicroseconds)
+{
+    JsonLine line;
+    line.Begin();
+    line.Time("at", 0);
+    line.Time("later", 1796588068645843);
+    line.End();
+    EXPECT_EQ(line.text(), R"({"at":"1970-01-01T00:00:00.000000Z","later":"2026-12-06T20:14:28.645843Z"})");
+}
+
+} // namespace
