@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "app/settings.h"
 #include "common/console_input.h"
+#include "device/vantor_api.h"
 #include "interactive/rmap_field_entry.h"
+#include "interactive/rmap_transaction.h"
 #include "support/capture_stdout.h"
+#include "vantor_sim_control.h"
 
 namespace {
 
@@ -27,22 +31,21 @@ struct EntryCase {
     std::string printed;
 };
 
-// Runs one entry; every line typed must be used.
-template <typename Read>
+// Runs one entry into a field holding current; every line typed must be used.
+template <typename T, typename Read>
 void Check(const EntryCase &c, Read read)
 {
     SCOPED_TRACE(c.typed);
     default_base = c.base;
     FeedStdin(c.typed);
-    unsigned char set = static_cast<unsigned char>(c.set);
-    unsigned char fixed = static_cast<unsigned char>(c.fixed);
+    RmapField<T> field{static_cast<T>(c.current), c.set != 0, c.fixed != 0};
     CaptureStdout capture;
-    const auto value = read(c.current, set, fixed);
+    const bool answered = read(field);
     EXPECT_EQ(capture.Take(), c.printed);
-    ASSERT_TRUE(value.has_value());
-    EXPECT_EQ(*value, c.expected);
-    EXPECT_EQ(set, 1);
-    EXPECT_EQ(fixed, c.expect_fixed);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(field.value, static_cast<T>(c.expected));
+    EXPECT_TRUE(field.set);
+    EXPECT_EQ(field.fixed, c.expect_fixed != 0);
     EXPECT_EQ(ReadFromKeyboard(), std::nullopt);
     default_base = 16;
 }
@@ -65,9 +68,7 @@ TEST(FieldEntry, FlagAnswers)
         {16, "x\nyes\n", 0, 0, 0, 1, 0, p + kNoDefault + p},
     };
     for (const EntryCase &c : cases) {
-        Check(c, [](std::uint32_t current, unsigned char &set, unsigned char &fixed) {
-            return IR_ReadTrueOrFalse("Verify Data", static_cast<unsigned char>(current), set, fixed);
-        });
+        Check<unsigned char>(c, [](RmapFlag &field) { return IR_ReadTrueOrFalse("Verify Data", field); });
     }
 }
 
@@ -87,74 +88,88 @@ TEST(FieldEntry, ValueAnswers)
         {16, "1 2\nzz\n7\n", 0, 0, 0, 7, 0, p + invalid + p + invalid + p},
     };
     for (const EntryCase &c : cases) {
-        Check(c, [](std::uint32_t current, unsigned char &set, unsigned char &fixed) {
-            return IR_ReadDataValue("Destination Key", current, set, fixed);
-        });
+        Check<std::uint32_t>(c, [](RmapValue &field) { return IR_ReadDataValue("Destination Key", {8, 8}, field); });
     }
 }
 
-// Each value field at the width its packet carries: beyond it a warning, or
-// with -strict an error and the question again.
-TEST(FieldEntry, ValuesBeyondTheirFieldWidth)
+// Every field at the width its packet has, as the commands ask it: beyond it
+// a warning (the packet takes the low bits, all 32 of a data length, which
+// then cannot be built), or with -strict an error and the question again,
+// which the largest value that fits answers quietly.
+TEST(FieldEntry, FieldsBeyondTheirWidth)
 {
-    const struct {
-        const char *name;
-        const char *typed; // the first line is beyond the field
-        const char *fits;  // the largest value that fits
+    struct Width {
+        const char *beyond;
+        const char *largest;
         const char *doubt;
         const char *used;
-    } cases[] = {
-        {"Destination Key", "100", "ff", "100 does not fit in 8 bits", "0"},
-        {"Transaction Identifier", "0x10000", "0xffff", "0x10000 does not fit in 16 bits", "0x0"},
-        {"Extended Read/Write Address", "0x100", "0xff", "0x100 does not fit in 8 bits", "0x0"},
-        {"Read/Write Address", "n4294967296", "n4294967295", "n4294967296 does not fit in 32 bits", "n0"},
-        {"Data length", "1000000", "ffffff", "1000000 does not fit in 24 bits", "1000000"},
-        {"Mask", "100000000", "ffffffff", "100000000 does not fit in 32 bits", "0"},
-        {"Header CRC", "i100000000", "i11111111", "i100000000 does not fit in 8 bits", "i0"},
-        {"Data CRC", "o400", "o377", "o400 does not fit in 8 bits", "o0"},
-        {"Data and Mask CRC", "100", "ff", "100 does not fit in 8 bits", "0"},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string p = std::string(c.name) + ": ";
-        const auto read = [&c](std::uint32_t current, unsigned char &set, unsigned char &fixed) {
-            return IR_ReadDataValue(c.name, current, set, fixed);
-        };
-        FeedStdin(std::string(c.fits) + "\n");
-        unsigned char set = 0;
-        unsigned char fixed = 0;
-        CaptureStdout quiet;
-        const auto largest = read(0, set, fixed);
-        EXPECT_EQ(quiet.Take(), p);
-        ASSERT_TRUE(largest);
-        const std::uint32_t beyond = *largest == 0xffffffff ? 0 : *largest + 1;
-        Check({16, (std::string(c.typed) + "\n").c_str(), 0, 0, 0, beyond, 0,
-               p + "Warning: " + p + c.doubt + "; " + c.used + " is used.\n"},
-              read);
-        strict_mode = true;
-        Check({16, (std::string(c.typed) + "x\n" + c.fits + "\n").c_str(), 0, 0, 0, *largest, 0,
-               p + "Error: " + p + c.doubt + "; please enter it again.\n" + p},
-              read);
-        strict_mode = false;
-    }
-}
-
-TEST(FieldEntry, BytesBeyondAByte)
-{
-    const std::string p = "Source Address: ";
-    const std::string doubt = "Source Address: 100 does not fit in 8 bits";
+    const std::map<std::string, Width> widths{
+        {"Destination Key", {"100", "ff", "100 does not fit in 8 bits", "0"}},
+        {"Source Address", {"fe 100", "fe ff", "100 does not fit in 8 bits", "0"}},
+        {"Transaction Identifier", {"10000", "ffff", "10000 does not fit in 16 bits", "0"}},
+        {"Extended Read/Write Address", {"100", "ff", "100 does not fit in 8 bits", "0"}},
+        {"Read/Write Address", {"100000000", "ffffffff", "100000000 does not fit in 32 bits", "0"}},
+        {"Data length", {"1000000", "ffffff", "1000000 does not fit in 24 bits", "1000000"}},
+        {"Mask", {"100000000", "ffffffff", "100000000 does not fit in 32 bits", "0"}},
+        {"Header CRC", {"100", "ff", "100 does not fit in 8 bits", "0"}},
+        {"Data CRC", {"100", "ff", "100 does not fit in 8 bits", "0"}},
+        {"Data and Mask CRC", {"100", "ff", "100 does not fit in 8 bits", "0"}},
+    };
+    // Each command's questions in turn; those in widths are answered from there.
+    const std::pair<int, std::vector<std::string>> commands[] = {
+        {RMAP_COMMAND_READ,
+         {"fe", "y", "Destination Key", "Source Address", "Transaction Identifier", "Extended Read/Write Address",
+          "Read/Write Address", "Data length", "Header CRC"}},
+        {RMAP_COMMAND_WRITE,
+         {"fe", "y", "y", "y", "Destination Key", "Source Address", "Transaction Identifier",
+          "Extended Read/Write Address", "Read/Write Address", "1 2", "Header CRC", "Data CRC"}},
+        {RMAP_COMMAND_READ_MODIFY_WRITE,
+         {"fe", "Destination Key", "Source Address", "Transaction Identifier", "Extended Read/Write Address",
+          "Read/Write Address", "1 2", "Mask", "Header CRC", "Data and Mask CRC"}},
+    };
+    DeviceHandle device = nullptr;
+    ASSERT_TRUE(vantor_sim::ApplySettings("far_end=silent"));
+    ASSERT_NE(Vantor_Open(&device, 0), 0);
+    Vantor_SetTimeout(device, 0.01);
     for (const bool strict : {false, true}) {
-        strict_mode = strict;
-        FeedStdin(strict ? "fe 100\nfe ff\n" : "fe 100\n");
-        std::vector<std::uint8_t> bytes;
-        unsigned char fixed = 0;
-        CaptureStdout capture;
-        EXPECT_TRUE(IR_ReadData("Source Address", bytes, fixed));
-        strict_mode = false;
-        EXPECT_EQ(capture.Take(), strict ? p + "Error: " + doubt + "; please enter it again.\n" + p
-                                         : p + "Warning: " + doubt + "; 0 is used.\n");
-        EXPECT_EQ(bytes, (std::vector<std::uint8_t>{0xfe, strict ? std::uint8_t{0xff} : std::uint8_t{0}}));
-        EXPECT_EQ(ReadFromKeyboard(), std::nullopt);
+        for (const auto &[command, answers] : commands) {
+            SCOPED_TRACE(std::to_string(command) + (strict ? " strict" : ""));
+            std::string typed;
+            std::vector<std::string> expected;
+            for (const std::string &answer : answers) {
+                const auto width = widths.find(answer);
+                if (width == widths.end()) {
+                    typed += answer + "\n";
+                    continue;
+                }
+                const Width &w = width->second;
+                typed += std::string(w.beyond) + "\n" + (strict ? std::string(w.largest) + "\n" : "");
+                expected.push_back(strict ? "Error: " + answer + ": " + w.doubt + "; please enter it again.\n"
+                                          : "Warning: " + answer + ": " + w.doubt + "; " + w.used + " is used.\n");
+                if (!strict && answer == "Data length") {
+                    expected.push_back("Error building RMAP packet\n");
+                    break;
+                }
+            }
+            rmap_fields = RmapFieldStore{};
+            strict_mode = strict;
+            FeedStdin(typed);
+            CaptureStdout capture;
+            EXPECT_TRUE(IR_RequestCommand(command, device));
+            strict_mode = false;
+            const std::string out = capture.Take();
+            std::size_t at = 0;
+            for (const std::string &line : expected) {
+                at = out.find(line, at);
+                ASSERT_NE(at, std::string::npos) << line << "\n" << out;
+            }
+            std::size_t doubts = 0;
+            for (std::size_t i = out.find("does not fit"); i != std::string::npos; i = out.find("does not fit", i + 1)) {
+                ++doubts;
+            }
+            EXPECT_EQ(doubts, expected.size() - (out.find("Error building") != std::string::npos ? 1 : 0)) << out;
+        }
     }
 }
 
