@@ -13,27 +13,9 @@
 #ifndef ZARK_INTERACTIVE_INTERACTIVE_SPACEWIRE_H
 #define ZARK_INTERACTIVE_INTERACTIVE_SPACEWIRE_H
 
-#include <cstdint>
-#include <span>
-
 #include "device/vantor_api.h"
-#include "common/receive_buffer.h"
 
 // Runs the mode until the user leaves it or standard input ends.
 void IS_RequestCommand(DeviceHandle device);
-
-// Allocates the receive buffer and starts a read of one packet into it.  An
-// empty buffer (after the message) when it cannot be allocated; no read is
-// started then.
-ReceiveBuffer IS_StartReadingResponse(DeviceHandle device, TransferId &id, PacketProperties &properties,
-                                      TransferStatus &status);
-
-// Sends the packet and waits until it has gone.  True when it was sent.
-bool IS_SendCommand(DeviceHandle device, std::span<const std::uint8_t> data);
-
-// Shows every packet that arrives until a key is pressed or a read fails,
-// starting with the read already begun on id.  Releases the buffer.
-void IS_ReadResponse(DeviceHandle device, TransferId id, ReceiveBuffer buffer, PacketProperties &properties,
-                     TransferStatus status);
 
 #endif

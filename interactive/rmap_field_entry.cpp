@@ -31,42 +31,11 @@ std::string BytesText(const std::vector<std::uint8_t> &bytes)
     return text;
 }
 
-// Bits of each value field in the packet, and how many of an entry's bits
-// the packet is built from: all 32 of a data length, so that one beyond the
-// 24 a packet carries cannot be built rather than being cut.
-struct FieldWidth {
-    std::string_view name;
-    int width;
-    int kept_bits;
-};
-
-constexpr std::array<FieldWidth, 9> kFieldWidths{{
-    {"Destination Key", 8, 8},
-    {"Transaction Identifier", 16, 16},
-    {"Extended Read/Write Address", 8, 8},
-    {"Read/Write Address", 32, 32},
-    {"Data length", 24, 32},
-    {"Mask", 32, 32},
-    {"Header CRC", 8, 8},
-    {"Data CRC", 8, 8},
-    {"Data and Mask CRC", 8, 8},
-}};
-
-FieldWidth WidthOf(std::string_view name)
-{
-    for (const FieldWidth &field : kFieldWidths) {
-        if (field.name == name) {
-            return field;
-        }
-    }
-    return {name, 32, 32};
-}
-
 // Reads a text that is not the default and, when it is valid, takes it as the value.
 using Interpreter = std::function<bool(std::string_view)>;
 
 // The question-and-answer protocol every field shares.  False when input has ended.
-bool AskUntilAccepted(const char *name, bool has_default, const std::string &default_text, unsigned char &fixed,
+bool AskUntilAccepted(const char *name, bool has_default, const std::string &default_text, bool &fixed,
                       const Interpreter &interpret)
 {
     for (;;) {
@@ -99,7 +68,7 @@ bool AskUntilAccepted(const char *name, bool has_default, const std::string &def
         }
         if (accepted) {
             if (fix_requested) {
-                fixed = 1;
+                fixed = true;
             }
             return true;
         }
@@ -128,77 +97,69 @@ std::optional<unsigned char> FlagFromText(std::string_view text)
 
 } // namespace
 
-std::optional<unsigned char> IR_ReadTrueOrFalse(const char *name, unsigned char current, unsigned char &set,
-                                                unsigned char &fixed)
+bool IR_ReadTrueOrFalse(const char *name, RmapFlag &field)
 {
-    if (fixed != 0) {
-        std::printf("%s (FIXED): %s\n", name, FlagText(current));
-        return current;
+    if (field.fixed) {
+        std::printf("%s (FIXED): %s\n", name, FlagText(field.value));
+        return true;
     }
-    unsigned char value = current;
-    const bool answered = AskUntilAccepted(name, set != 0, FlagText(current), fixed, [&](std::string_view text) {
+    const bool answered = AskUntilAccepted(name, field.set, FlagText(field.value), field.fixed, [&](std::string_view text) {
         const std::optional<unsigned char> flag = FlagFromText(text);
         if (!flag) {
             std::puts("Invalid field value entered, please try again.");
             return false;
         }
-        value = *flag;
+        field.value = *flag;
         return true;
     });
-    if (!answered) {
-        return std::nullopt;
-    }
-    set = 1;
-    return value;
+    field.set = field.set || answered;
+    return answered;
 }
 
-std::optional<std::uint32_t> IR_ReadDataValue(const char *name, std::uint32_t current, unsigned char &set,
-                                              unsigned char &fixed)
+bool IR_ReadDataValue(const char *name, FieldWidth width, RmapValue &field)
 {
-    if (fixed != 0) {
-        std::printf("%s (FIXED): %s\n", name, ToBaseText(current, default_base).c_str());
-        return current;
-    }
-    std::uint32_t value = current;
-    const bool answered =
-        AskUntilAccepted(name, set != 0, ToBaseText(current, default_base), fixed, [&](std::string_view text) {
-            const std::optional<DataValue> entered = CreateDataFromString(text, true);
-            if (!entered) {
-                std::puts("The value entered is invalid");
-                return false;
-            }
-            const FieldWidth width = WidthOf(name);
-            if (!ReportPromptValueNotes(name, FirstValueNotes(*entered, width.width, width.kept_bits))) {
-                return false;
-            }
-            value = entered->first_value;
-            return true;
-        });
-    if (!answered) {
-        return std::nullopt;
-    }
-    set = 1;
-    return value;
-}
-
-bool IR_ReadData(const char *name, std::vector<std::uint8_t> &bytes, unsigned char &fixed)
-{
-    if (fixed != 0) {
-        std::printf("%s (FIXED): ", name);
-        WriteBytesInBase(bytes, default_base, stdout);
-        std::putchar('\n');
+    if (field.fixed) {
+        std::printf("%s (FIXED): %s\n", name, ToBaseText(field.value, default_base).c_str());
         return true;
     }
-    return AskUntilAccepted(name, !bytes.empty(), BytesText(bytes), fixed, [&](std::string_view text) {
-        std::optional<DataValue> entered = CreateDataFromString(text, false);
+    const std::string default_text = ToBaseText(field.value, default_base);
+    const bool answered = AskUntilAccepted(name, field.set, default_text, field.fixed, [&](std::string_view text) {
+        const std::optional<DataValue> entered = CreateDataFromString(text, true);
         if (!entered) {
             std::puts("The value entered is invalid");
             return false;
         }
-        if (!ReportPromptValueNotes(name, entered->notes)) {
+        if (!ReportPromptValueNotes(name, FirstValueNotes(*entered, width.bits, width.kept_bits))) {
             return false;
         }
-        bytes = std::move(entered->bytes);
+        field.value = entered->first_value;
         return true;
     });
+    field.set = field.set || answered;
+    return answered;
+}
+
+bool IR_ReadData(const char *name, RmapBytes &field)
+{
+    if (field.fixed) {
+        std::printf("%s (FIXED): ", name);
+        WriteBytesInBase(field.value, default_base, stdout);
+        std::putchar('\n');
+        return true;
+    }
+    const bool answered = AskUntilAccepted(name, !field.value.empty(), BytesText(field.value), field.fixed,
+                                 [&](std::string_view text) {
+                                     std::optional<DataValue> entered = CreateDataFromString(text, false);
+                                     if (!entered) {
+                                         std::puts("The value entered is invalid");
+                                         return false;
+                                     }
+                                     if (!ReportPromptValueNotes(name, entered->notes)) {
+                                         return false;
+                                     }
+                                     field.value = std::move(entered->bytes);
+                                     return true;
+                                 });
+    field.set = field.set || answered;
+    return answered;
 }

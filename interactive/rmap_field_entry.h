@@ -16,23 +16,27 @@
 // like Destination Key: their packet width) is taken with a warning, and its
 // low bits go into the packet; with -strict it is refused and asked again.
 //
-// Each operation returns none (false) when standard input has ended.
+// Each operation returns false when standard input has ended, and sets the
+// field (value, set, fixed) from what was accepted.
 #ifndef ZARK_INTERACTIVE_RMAP_FIELD_ENTRY_H
 #define ZARK_INTERACTIVE_RMAP_FIELD_ENTRY_H
 
-#include <cstdint>
-#include <optional>
-#include <vector>
+#include "interactive/rmap_field_store.h"
 
-// A yes/no field; sets set once a value is accepted.
-std::optional<unsigned char> IR_ReadTrueOrFalse(const char *name, unsigned char current, unsigned char &set,
-                                                unsigned char &fixed);
+// Bits a value field has in the packet, and how many of an entry's bits the
+// packet is built from.
+struct FieldWidth {
+    int bits = 32;
+    int kept_bits = 32;
+};
 
-// A single value of up to 32 bits; sets set once a value is accepted.
-std::optional<std::uint32_t> IR_ReadDataValue(const char *name, std::uint32_t current, unsigned char &set,
-                                              unsigned char &fixed);
+// A yes/no field.
+bool IR_ReadTrueOrFalse(const char *name, RmapFlag &field);
 
-// A byte string; bytes is replaced by the new entry, kept when the default is taken.
-bool IR_ReadData(const char *name, std::vector<std::uint8_t> &bytes, unsigned char &fixed);
+// A single value of up to 32 bits.
+bool IR_ReadDataValue(const char *name, FieldWidth width, RmapValue &field);
+
+// A byte string; a new entry replaces the bytes.
+bool IR_ReadData(const char *name, RmapBytes &field);
 
 #endif

@@ -2,20 +2,13 @@
 
 RmapFieldStore rmap_fields;
 
-void ClearFixedFields(RmapFieldStore &fields)
+void ClearFixedFields(RmapFieldStore &f)
 {
-    fields.destination_address_fixed = 0;
-    fields.verify_data_fixed = 0;
-    fields.acknowledge_fixed = 0;
-    fields.increment_address_fixed = 0;
-    fields.destination_key_fixed = 0;
-    fields.source_address_fixed = 0;
-    fields.transaction_identifier_fixed = 0;
-    fields.extended_read_write_address_fixed = 0;
-    fields.read_write_address_fixed = 0;
-    fields.data_length_fixed = 0;
-    fields.data_fixed = 0;
-    fields.mask_fixed = 0;
-    fields.header_crc_fixed = 0;
-    fields.data_crc_fixed = 0;
+    for (bool *fixed : {&f.destination_address.fixed, &f.verify_data.fixed, &f.acknowledge.fixed,
+                        &f.increment_address.fixed, &f.destination_key.fixed, &f.source_address.fixed,
+                        &f.transaction_identifier.fixed, &f.extended_read_write_address.fixed,
+                        &f.read_write_address.fixed, &f.data_length.fixed, &f.data.fixed, &f.mask.fixed,
+                        &f.header_crc.fixed, &f.data_crc.fixed}) {
+        *fixed = false;
+    }
 }

@@ -7,61 +7,35 @@
 #include <cstdint>
 #include <vector>
 
-// A byte field has a default whenever it holds at least one byte.
+// A byte field has a default whenever it holds at least one byte; any other
+// once a value has been accepted (set).
+template <typename T>
+struct RmapField {
+    T value{};
+    bool set = false;
+    bool fixed = false;
+};
+
+using RmapFlag = RmapField<unsigned char>;
+using RmapValue = RmapField<std::uint32_t>;
+using RmapBytes = RmapField<std::vector<std::uint8_t>>;
+
 struct RmapFieldStore {
-    std::vector<std::uint8_t> destination_address;
-    unsigned char destination_address_fixed = 0;
-
-    unsigned char verify_data = 0;
-    unsigned char verify_data_set = 0;
-    unsigned char verify_data_fixed = 0;
-
-    unsigned char acknowledge = 0;
-    unsigned char acknowledge_set = 0;
-    unsigned char acknowledge_fixed = 0;
-
-    unsigned char increment_address = 0;
-    unsigned char increment_address_set = 0;
-    unsigned char increment_address_fixed = 0;
-
-    std::uint32_t destination_key = 0;
-    unsigned char destination_key_set = 0;
-    unsigned char destination_key_fixed = 0;
-
-    std::vector<std::uint8_t> source_address;
-    unsigned char source_address_fixed = 0;
-
-    std::uint32_t transaction_identifier = 0;
-    unsigned char transaction_identifier_set = 0;
-    unsigned char transaction_identifier_fixed = 0;
-
-    std::uint32_t extended_read_write_address = 0;
-    unsigned char extended_read_write_address_set = 0;
-    unsigned char extended_read_write_address_fixed = 0;
-
-    std::uint32_t read_write_address = 0;
-    unsigned char read_write_address_set = 0;
-    unsigned char read_write_address_fixed = 0;
-
-    std::uint32_t data_length = 0;
-    unsigned char data_length_set = 0;
-    unsigned char data_length_fixed = 0;
-
-    std::vector<std::uint8_t> data;
-    unsigned char data_fixed = 0;
-
-    std::uint32_t mask = 0;
-    unsigned char mask_set = 0;
-    unsigned char mask_fixed = 0;
-
-    std::uint32_t header_crc = 0;
-    unsigned char header_crc_set = 0;
-    unsigned char header_crc_fixed = 0;
-
+    RmapBytes destination_address;
+    RmapFlag verify_data;
+    RmapFlag acknowledge;
+    RmapFlag increment_address;
+    RmapValue destination_key;
+    RmapBytes source_address;
+    RmapValue transaction_identifier;
+    RmapValue extended_read_write_address;
+    RmapValue read_write_address;
+    RmapValue data_length;
+    RmapBytes data;
+    RmapValue mask;
+    RmapValue header_crc;
     // Asked as "Data CRC" for a write and "Data and Mask CRC" for a read/modify/write.
-    std::uint32_t data_crc = 0;
-    unsigned char data_crc_set = 0;
-    unsigned char data_crc_fixed = 0;
+    RmapValue data_crc;
 };
 
 extern RmapFieldStore rmap_fields;

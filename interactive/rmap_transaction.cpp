@@ -4,111 +4,64 @@
 #include <cstdio>
 #include <memory>
 #include <span>
+#include <variant>
 
-#include "app/settings.h"
 #include "common/display.h"
-#include "common/receive_buffer.h"
-#include "common/key_press.h"
+#include "common/reply_check.h"
 #include "device/quill_rmap.h"
+#include "interactive/exchange.h"
 #include "interactive/rmap_field_entry.h"
 #include "interactive/rmap_field_store.h"
 
 namespace {
 
-enum class Field {
-    DestinationAddress,
-    VerifyData,
-    Acknowledge,
-    IncrementAddress,
-    DestinationKey,
-    SourceAddress,
-    TransactionIdentifier,
-    ExtendedAddress,
-    ReadWriteAddress,
-    DataLength,
-    Data,
-    Mask,
+// One question of a transaction: the field it fills and, for a value, the
+// bits the packet has for it.  A data length keeps all 32 bits entered, so
+// that one beyond the 24 a packet carries cannot be built rather than being cut.
+struct Prompt {
+    const char *name;
+    std::variant<RmapFlag RmapFieldStore::*, RmapValue RmapFieldStore::*, RmapBytes RmapFieldStore::*> field;
+    FieldWidth width{};
 };
+
+constexpr Prompt kDestinationAddress{"Destination Address", &RmapFieldStore::destination_address};
+constexpr Prompt kVerifyData{"Verify Data", &RmapFieldStore::verify_data};
+constexpr Prompt kAcknowledge{"Acknowledge", &RmapFieldStore::acknowledge};
+constexpr Prompt kIncrementAddress{"Increment Address", &RmapFieldStore::increment_address};
+constexpr Prompt kDestinationKey{"Destination Key", &RmapFieldStore::destination_key, {8, 8}};
+constexpr Prompt kSourceAddress{"Source Address", &RmapFieldStore::source_address};
+constexpr Prompt kTransactionIdentifier{"Transaction Identifier", &RmapFieldStore::transaction_identifier, {16, 16}};
+constexpr Prompt kExtendedAddress{"Extended Read/Write Address", &RmapFieldStore::extended_read_write_address,
+                                  {8, 8}};
+constexpr Prompt kAddress{"Read/Write Address", &RmapFieldStore::read_write_address, {32, 32}};
+constexpr Prompt kDataLength{"Data length", &RmapFieldStore::data_length, {24, 32}};
+constexpr Prompt kData{"Data", &RmapFieldStore::data};
+constexpr Prompt kMask{"Mask", &RmapFieldStore::mask, {32, 32}};
+constexpr Prompt kHeaderCrc{"Header CRC", &RmapFieldStore::header_crc, {8, 8}};
+constexpr Prompt kDataCrc{"Data CRC", &RmapFieldStore::data_crc, {8, 8}};
+constexpr Prompt kDataAndMaskCrc{"Data and Mask CRC", &RmapFieldStore::data_crc, {8, 8}};
 
 constexpr std::array kReadFields{
-    Field::DestinationAddress, Field::IncrementAddress, Field::DestinationKey,  Field::SourceAddress,
-    Field::TransactionIdentifier, Field::ExtendedAddress, Field::ReadWriteAddress, Field::DataLength,
+    &kDestinationAddress, &kIncrementAddress, &kDestinationKey, &kSourceAddress,
+    &kTransactionIdentifier, &kExtendedAddress, &kAddress, &kDataLength,
 };
 constexpr std::array kWriteFields{
-    Field::DestinationAddress, Field::VerifyData,      Field::Acknowledge,
-    Field::IncrementAddress,   Field::DestinationKey,  Field::SourceAddress,
-    Field::TransactionIdentifier, Field::ExtendedAddress, Field::ReadWriteAddress,
-    Field::Data,
+    &kDestinationAddress, &kVerifyData, &kAcknowledge, &kIncrementAddress, &kDestinationKey,
+    &kSourceAddress, &kTransactionIdentifier, &kExtendedAddress, &kAddress, &kData,
 };
 constexpr std::array kReadModifyWriteFields{
-    Field::DestinationAddress, Field::DestinationKey,  Field::SourceAddress, Field::TransactionIdentifier,
-    Field::ExtendedAddress,    Field::ReadWriteAddress, Field::Data,         Field::Mask,
+    &kDestinationAddress, &kDestinationKey, &kSourceAddress, &kTransactionIdentifier,
+    &kExtendedAddress, &kAddress, &kData, &kMask,
 };
 
-bool AskFlag(const char *name, unsigned char &value, unsigned char &set, unsigned char &fixed)
-{
-    const std::optional<unsigned char> answer = IR_ReadTrueOrFalse(name, value, set, fixed);
-    if (answer) {
-        value = *answer;
-    }
-    return answer.has_value();
-}
+bool Ask(const Prompt &prompt, RmapFlag &field) { return IR_ReadTrueOrFalse(prompt.name, field); }
+bool Ask(const Prompt &prompt, RmapValue &field) { return IR_ReadDataValue(prompt.name, prompt.width, field); }
+bool Ask(const Prompt &prompt, RmapBytes &field) { return IR_ReadData(prompt.name, field); }
 
-bool AskValue(const char *name, std::uint32_t &value, unsigned char &set, unsigned char &fixed)
+bool AskFields(std::span<const Prompt *const> prompts, RmapFieldStore &store)
 {
-    const std::optional<std::uint32_t> answer = IR_ReadDataValue(name, value, set, fixed);
-    if (answer) {
-        value = *answer;
-    }
-    return answer.has_value();
-}
-
-bool AskField(Field field, RmapFieldStore &f)
-{
-    switch (field) {
-    case Field::DestinationAddress:
-        return IR_ReadData("Destination Address", f.destination_address, f.destination_address_fixed);
-    case Field::VerifyData:
-        return AskFlag("Verify Data", f.verify_data, f.verify_data_set, f.verify_data_fixed);
-    case Field::Acknowledge:
-        return AskFlag("Acknowledge", f.acknowledge, f.acknowledge_set, f.acknowledge_fixed);
-    case Field::IncrementAddress:
-        return AskFlag("Increment Address", f.increment_address, f.increment_address_set,
-                       f.increment_address_fixed);
-    case Field::DestinationKey:
-        return AskValue("Destination Key", f.destination_key, f.destination_key_set, f.destination_key_fixed);
-    case Field::SourceAddress:
-        return IR_ReadData("Source Address", f.source_address, f.source_address_fixed);
-    case Field::TransactionIdentifier:
-        // Each command offers the identifier after the last one, within 16 bits.
-        if (f.transaction_identifier_set != 0) {
-            ++f.transaction_identifier;
-            if (f.transaction_identifier == 65536) {
-                f.transaction_identifier = 0;
-            }
-        }
-        return AskValue("Transaction Identifier", f.transaction_identifier, f.transaction_identifier_set,
-                        f.transaction_identifier_fixed);
-    case Field::ExtendedAddress:
-        return AskValue("Extended Read/Write Address", f.extended_read_write_address,
-                        f.extended_read_write_address_set, f.extended_read_write_address_fixed);
-    case Field::ReadWriteAddress:
-        return AskValue("Read/Write Address", f.read_write_address, f.read_write_address_set,
-                        f.read_write_address_fixed);
-    case Field::DataLength:
-        return AskValue("Data length", f.data_length, f.data_length_set, f.data_length_fixed);
-    case Field::Data:
-        return IR_ReadData("Data", f.data, f.data_fixed);
-    case Field::Mask:
-        return AskValue("Mask", f.mask, f.mask_set, f.mask_fixed);
-    }
-    return false;
-}
-
-bool AskFields(std::span<const Field> fields, RmapFieldStore &store)
-{
-    for (Field field : fields) {
-        if (!AskField(field, store)) {
+    for (const Prompt *prompt : prompts) {
+        if (!std::visit([&](auto member) { return Ask(*prompt, store.*member); }, prompt->field)) {
             return false;
         }
     }
@@ -129,28 +82,30 @@ std::array<unsigned char, kMostReadModifyWriteBytes> MaskBytes(std::uint32_t mas
 
 BuiltPacket Build(int command, const RmapFieldStore &f, unsigned int &length, RmapPacketInfo &info)
 {
-    const auto destination_count = static_cast<unsigned int>(f.destination_address.size());
-    const auto source_count = static_cast<unsigned char>(f.source_address.size());
-    const auto key = static_cast<unsigned char>(f.destination_key);
-    const auto transaction = static_cast<unsigned short>(f.transaction_identifier);
-    const auto extended = static_cast<unsigned char>(f.extended_read_write_address);
+    const std::vector<std::uint8_t> &destination = f.destination_address.value;
+    const std::vector<std::uint8_t> &source = f.source_address.value;
+    const std::vector<std::uint8_t> &data = f.data.value;
+    const auto destination_count = static_cast<unsigned int>(destination.size());
+    const auto source_count = static_cast<unsigned char>(source.size());
+    const auto key = static_cast<unsigned char>(f.destination_key.value);
+    const auto transaction = static_cast<unsigned short>(f.transaction_identifier.value);
+    const auto extended = static_cast<unsigned char>(f.extended_read_write_address.value);
+    const std::uint32_t address = f.read_write_address.value;
     switch (command) {
     case RMAP_COMMAND_READ:
-        return BuiltPacket(RMAP_BuildReadCommandPacket(
-            f.destination_address.data(), destination_count, f.source_address.data(), source_count,
-            f.increment_address, key, transaction, f.read_write_address, extended, f.data_length, &length,
-            &info, 1));
+        return BuiltPacket(RMAP_BuildReadCommandPacket(destination.data(), destination_count, source.data(),
+                                                       source_count, f.increment_address.value, key, transaction,
+                                                       address, extended, f.data_length.value, &length, &info, 1));
     case RMAP_COMMAND_WRITE:
         return BuiltPacket(RMAP_BuildWriteCommandPacket(
-            f.destination_address.data(), destination_count, f.source_address.data(), source_count, f.verify_data,
-            f.acknowledge, f.increment_address, key, transaction, f.read_write_address, extended, f.data.data(),
-            static_cast<unsigned int>(f.data.size()), &length, &info, 1));
+            destination.data(), destination_count, source.data(), source_count, f.verify_data.value,
+            f.acknowledge.value, f.increment_address.value, key, transaction, address, extended, data.data(),
+            static_cast<unsigned int>(data.size()), &length, &info, 1));
     case RMAP_COMMAND_READ_MODIFY_WRITE: {
-        const auto mask = MaskBytes(f.mask);
+        const auto mask = MaskBytes(f.mask.value);
         return BuiltPacket(RMAP_BuildReadModifyWriteCommandPacket(
-            f.destination_address.data(), destination_count, f.source_address.data(), source_count, key,
-            transaction, f.read_write_address, extended, static_cast<unsigned char>(2 * f.data.size()),
-            f.data.data(), mask.data(), &length, &info, 1));
+            destination.data(), destination_count, source.data(), source_count, key, transaction, address,
+            extended, static_cast<unsigned char>(2 * data.size()), data.data(), mask.data(), &length, &info, 1));
     }
     default:
         return nullptr;
@@ -158,102 +113,56 @@ BuiltPacket Build(int command, const RmapFieldStore &f, unsigned int &length, Rm
 }
 
 // Offers the freshly computed CRC and writes the answer into the packet.
-bool AskCrc(const char *name, unsigned char computed, std::uint32_t &value, unsigned char &set,
-            unsigned char &fixed, unsigned char *location)
+bool AskCrc(const Prompt &prompt, unsigned char computed, RmapFieldStore &store, unsigned char *location)
 {
-    value = computed;
-    set = 1;
-    if (!AskValue(name, value, set, fixed)) {
+    RmapValue &field = store.*std::get<RmapValue RmapFieldStore::*>(prompt.field);
+    field.value = computed;
+    field.set = true;
+    if (!Ask(prompt, field)) {
         return false;
     }
     if (location != nullptr) {
-        *location = static_cast<unsigned char>(value);
+        *location = static_cast<unsigned char>(field.value);
     }
     return true;
 }
 
-TransferStatus StartRead(DeviceHandle device, const ReceiveBuffer &buffer, PacketProperties &properties,
-                         TransferId &id)
-{
-    return Vantor_ReadPackets(device, buffer.data(), buffer.size, 1, 0, &properties, &id);
-}
-
-// False, after saying why, when the packet did not go out.
-bool Send(DeviceHandle device, BuiltPacket packet, unsigned int length)
-{
-    TransferId id = nullptr;
-    const TransferStatus status = Vantor_SendPacket(device, packet.get(), length, 1, &id);
-    Vantor_FreeSend(device, id);
-    packet.reset();
-    if (status != VANTOR_TRANSFER_SUCCESS) {
-        std::printf("Error sending packet: %s\n", DisplayStatus(status));
-        return false;
-    }
-    return true;
-}
+constexpr ExchangeStyle kCommandReply{
+    .no_buffer = "Could not allocate a buffer to receive the reply",
+    .send_failed = "Error sending packet: ",
+    .sent = "",
+    .waiting = "Command successfully sent, waiting for reply. Press any key to stop.",
+    .read_failed = "Error reading reply: ",
+    .monitor = false,
+};
 
 } // namespace
-
-ReceiveBuffer IR_StartReceivingReply(DeviceHandle device, TransferId &id, PacketProperties &properties,
-                                     TransferStatus &status)
-{
-    ReceiveBuffer buffer = AllocateReceiveBuffer(static_cast<std::uint64_t>(receive_buffer_size));
-    if (!buffer) {
-        std::puts("Could not allocate a buffer to receive the reply");
-        return buffer;
-    }
-    status = StartRead(device, buffer, properties, id);
-    return buffer;
-}
-
-void IR_ReceiveReply(DeviceHandle device, TransferId id, ReceiveBuffer buffer, PacketProperties &properties,
-                     TransferStatus status, const ExpectedReply *expected)
-{
-    bool key_pressed = false;
-    {
-        // Single-key mode before the message, so that a key pressed as soon as
-        // it shows is neither echoed nor left for the next prompt.
-        SingleKeyMode single_key_mode;
-        std::puts("Command successfully sent, waiting for reply. Press any key to stop.");
-        std::fflush(stdout);
-        WaitOnKeyPressOrReadCompleting(device, id, &status, &key_pressed);
-        Vantor_FreeRead(device, id);
-        ReplyDisplayed shown;
-        if (status == VANTOR_TRANSFER_SUCCESS) {
-            if (DisplayReceivedRMAPReply(buffer.data(), ReceivedLength(buffer, properties.len), properties.eop,
-                                         stdout, nullptr, &shown) &&
-                expected != nullptr) {
-                CheckReplyMatches(shown.record, *expected, kTypedCommand, nullptr);
-            }
-        } else if (!key_pressed) {
-            std::printf("Error reading reply: %s\n", DisplayStatus(status));
-        }
-        buffer = ReceiveBuffer{};
-    }
-    std::fflush(stdout);
-}
 
 bool IR_RequestCommand(int command, DeviceHandle device)
 {
     RmapFieldStore &f = rmap_fields;
-    std::span<const Field> fields;
+    std::span<const Prompt *const> prompts;
     switch (command) {
     case RMAP_COMMAND_READ:
-        fields = kReadFields;
+        prompts = kReadFields;
         break;
     case RMAP_COMMAND_WRITE:
-        fields = kWriteFields;
+        prompts = kWriteFields;
         break;
     case RMAP_COMMAND_READ_MODIFY_WRITE:
-        fields = kReadModifyWriteFields;
+        prompts = kReadModifyWriteFields;
         break;
     default:
         return true;
     }
-    if (!AskFields(fields, f)) {
+    // Each command offers the identifier after the last one, within 16 bits.
+    if (f.transaction_identifier.set && ++f.transaction_identifier.value == 65536) {
+        f.transaction_identifier.value = 0;
+    }
+    if (!AskFields(prompts, f)) {
         return false;
     }
-    if (command == RMAP_COMMAND_READ_MODIFY_WRITE && f.data.size() > kMostReadModifyWriteBytes) {
+    if (command == RMAP_COMMAND_READ_MODIFY_WRITE && f.data.value.size() > kMostReadModifyWriteBytes) {
         // The mask has only the 4 bytes of its 32-bit value to pair with the data.
         std::printf("Error building RMAP packet: a read/modify/write carries at most %d data bytes\n",
                     kMostReadModifyWriteBytes);
@@ -262,44 +171,34 @@ bool IR_RequestCommand(int command, DeviceHandle device)
 
     unsigned int length = 0;
     RmapPacketInfo info{};
-    BuiltPacket packet = Build(command, f, length, info);
+    const BuiltPacket packet = Build(command, f, length, info);
     if (!packet) {
         std::puts("Error building RMAP packet");
         return true;
     }
-    if (!AskCrc("Header CRC", RMAP_GetHeaderCRC(&info), f.header_crc, f.header_crc_set, f.header_crc_fixed,
-                info.header_crc_location)) {
+    if (!AskCrc(kHeaderCrc, RMAP_GetHeaderCRC(&info), f, info.header_crc_location)) {
         return false;
     }
-    if (command != RMAP_COMMAND_READ &&
-        !AskCrc(command == RMAP_COMMAND_WRITE ? "Data CRC" : "Data and Mask CRC", RMAP_GetDataCRC(&info),
-                f.data_crc, f.data_crc_set, f.data_crc_fixed, info.data_crc_location)) {
+    if (command != RMAP_COMMAND_READ && !AskCrc(command == RMAP_COMMAND_WRITE ? kDataCrc : kDataAndMaskCrc,
+                                                RMAP_GetDataCRC(&info), f, info.data_crc_location)) {
         return false;
     }
 
-    const bool reply_expected = command != RMAP_COMMAND_WRITE || f.acknowledge != 0;
-    if (!reply_expected) {
-        Send(device, std::move(packet), length);
+    const std::span<const std::uint8_t> bytes(packet.get(), length);
+    if (command == RMAP_COMMAND_WRITE && f.acknowledge.value == 0) {
+        SendPacket(device, bytes, kCommandReply);
         return true;
     }
-    Vantor_RegisterReceiveOnAllPorts(device);
-    TransferId id = nullptr;
-    PacketProperties properties{};
-    TransferStatus status = VANTOR_TRANSFER_NOT_STARTED;
-    ReceiveBuffer buffer = IR_StartReceivingReply(device, id, properties, status);
-    if (!Send(device, std::move(packet), length)) {
-        // No reply can come for a command that never went out.
-        if (buffer) {
-            Vantor_FreeRead(device, id);
+    const ExpectedReply expected = ExpectReplyTo(
+        command, f.verify_data.value, f.acknowledge.value, f.increment_address.value, f.destination_address.value,
+        f.source_address.value, static_cast<std::uint16_t>(f.transaction_identifier.value),
+        command == RMAP_COMMAND_READ ? static_cast<long long>(f.data_length.value)
+                                     : static_cast<long long>(f.data.value.size()));
+    ExchangePacket(device, bytes, kCommandReply, [&expected](const std::uint8_t *reply, int length, int end_type) {
+        ReplyDisplayed shown;
+        if (DisplayReceivedRMAPReply(reply, length, end_type, stdout, nullptr, &shown)) {
+            CheckReplyMatches(shown.record, expected, kTypedCommand, nullptr);
         }
-    } else if (buffer) {
-        const ExpectedReply expected =
-            ExpectReplyTo(command, f.verify_data, f.acknowledge, f.increment_address, f.destination_address,
-                          f.source_address, static_cast<std::uint16_t>(f.transaction_identifier),
-                          command == RMAP_COMMAND_READ ? static_cast<long long>(f.data_length)
-                                                       : static_cast<long long>(f.data.size()));
-        IR_ReceiveReply(device, id, std::move(buffer), properties, status, &expected);
-    }
-    Vantor_UnregisterReceiveOnAllPorts(device);
+    });
     return true;
 }

@@ -1,160 +1,141 @@
-// Reading RMAP header fields at the console: flag words, values, defaults and
-// the fixing x, at the boundaries the whole-mode goldens do not reach.
+// Reading RMAP header fields at the console: flag words, defaults, the fixing
+// x and each field's width, at the boundaries the whole-mode goldens do not reach.
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <algorithm>
+#include <map>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/settings.h"
 #include "common/console_input.h"
+#include "device/vantor_api.h"
 #include "interactive/rmap_field_entry.h"
+#include "interactive/rmap_transaction.h"
 #include "support/capture_stdout.h"
+#include "vantor_sim_control.h"
 
 namespace {
 
 const std::string kInvalidFlag = "Invalid field value entered, please try again.\n";
 const std::string kNoDefault = "No default value is currently specified for this field, so a value must be entered\n";
 
-struct EntryCase {
-    int base;
-    const char *typed;     // lines typed
-    int set;               // a default exists
-    int fixed;             // the field is fixed already
-    std::uint32_t current; // the default
-    std::uint32_t expected;
-    int expect_fixed;
-    std::string printed;
-};
-
-// Runs one entry; every line typed must be used.
-template <typename Read>
-void Check(const EntryCase &c, Read read)
-{
-    SCOPED_TRACE(c.typed);
-    default_base = c.base;
-    FeedStdin(c.typed);
-    unsigned char set = static_cast<unsigned char>(c.set);
-    unsigned char fixed = static_cast<unsigned char>(c.fixed);
-    CaptureStdout capture;
-    const auto value = read(c.current, set, fixed);
-    EXPECT_EQ(capture.Take(), c.printed);
-    ASSERT_TRUE(value.has_value());
-    EXPECT_EQ(*value, c.expected);
-    EXPECT_EQ(set, 1);
-    EXPECT_EQ(fixed, c.expect_fixed);
-    EXPECT_EQ(ReadFromKeyboard(), std::nullopt);
-    default_base = 16;
-}
-
 TEST(FieldEntry, FlagAnswers)
 {
     const std::string p = "Verify Data: ";
-    const EntryCase cases[] = {
-        {16, "yES\n", 0, 0, 0, 1, 0, p},
-        {16, "F\n", 0, 0, 1, 0, 0, p},
-        {16, "no f\n", 0, 0, 1, 0, 0, p},
-        {16, "true fX\n", 0, 0, 0, 1, 1, p},
-        {16, "\n", 1, 0, 1, 1, 0, "Verify Data (TRUE): "},
-        {16, "x\n", 1, 0, 0, 0, 1, "Verify Data (FALSE): "},
-        {16, "", 1, 1, 1, 1, 1, "Verify Data (FIXED): TRUE\n"},
+    const struct {
+        const char *typed; // every line must be used
+        RmapFlag before;
+        RmapFlag after;
+        std::string printed;
+    } cases[] = {
+        {"yES\n", {0, false, false}, {1, true, false}, p},
+        {"no f\n", {1, false, false}, {0, true, false}, p},
+        {"true fX\n", {0, false, false}, {1, true, true}, p},
+        {"\n", {1, true, false}, {1, true, false}, "Verify Data (TRUE): "},
+        {"x\n", {0, true, false}, {0, true, true}, "Verify Data (FALSE): "},
         // Not a leading part of a word: asked again.
-        {16, "yess\n yes\non\n1\nn\n", 0, 0, 0, 0, 0,
+        {"yess\n yes\non\n1\nn\n", {0, false, false}, {0, true, false},
          p + kInvalidFlag + p + kInvalidFlag + p + kInvalidFlag + p + kInvalidFlag + p},
         // No default: a lone x asks again and fixes nothing.
-        {16, "x\nyes\n", 0, 0, 0, 1, 0, p + kNoDefault + p},
-    };
-    for (const EntryCase &c : cases) {
-        Check(c, [](std::uint32_t current, unsigned char &set, unsigned char &fixed) {
-            return IR_ReadTrueOrFalse("Verify Data", static_cast<unsigned char>(current), set, fixed);
-        });
-    }
-}
-
-TEST(FieldEntry, ValueAnswers)
-{
-    const std::string p = "Destination Key: ";
-    const std::string invalid = "The value entered is invalid\n";
-    const EntryCase cases[] = {
-        // Kept in full width; the packet takes the low byte, as the warning says.
-        {16, "  0x12345678  \n", 0, 0, 0, 0x12345678, 0,
-         p + "Warning: Destination Key: 0x12345678 does not fit in 8 bits; 0x78 is used.\n"},
-        {10, "4294967295x\n", 0, 0, 0, 0xffffffff, 1,
-         p + "Warning: Destination Key: 4294967295 does not fit in 8 bits; 255 is used.\n"},
-        {16, "\n", 1, 0, 0xffff0000, 0xffff0000, 0, "Destination Key (ffff0000): "},
-        {2, "x\n", 1, 0, 5, 5, 1, "Destination Key (101): "},
-        {10, "", 1, 1, 0x20, 0x20, 1, "Destination Key (FIXED): 32\n"},
-        {16, "1 2\nzz\n7\n", 0, 0, 0, 7, 0, p + invalid + p + invalid + p},
-    };
-    for (const EntryCase &c : cases) {
-        Check(c, [](std::uint32_t current, unsigned char &set, unsigned char &fixed) {
-            return IR_ReadDataValue("Destination Key", current, set, fixed);
-        });
-    }
-}
-
-// Each value field at the width its packet carries: beyond it a warning, or
-// with -strict an error and the question again.
-TEST(FieldEntry, ValuesBeyondTheirFieldWidth)
-{
-    const struct {
-        const char *name;
-        const char *typed; // the first line is beyond the field
-        const char *fits;  // the largest value that fits
-        const char *doubt;
-        const char *used;
-    } cases[] = {
-        {"Destination Key", "100", "ff", "100 does not fit in 8 bits", "0"},
-        {"Transaction Identifier", "0x10000", "0xffff", "0x10000 does not fit in 16 bits", "0x0"},
-        {"Extended Read/Write Address", "0x100", "0xff", "0x100 does not fit in 8 bits", "0x0"},
-        {"Read/Write Address", "n4294967296", "n4294967295", "n4294967296 does not fit in 32 bits", "n0"},
-        {"Data length", "1000000", "ffffff", "1000000 does not fit in 24 bits", "1000000"},
-        {"Mask", "100000000", "ffffffff", "100000000 does not fit in 32 bits", "0"},
-        {"Header CRC", "i100000000", "i11111111", "i100000000 does not fit in 8 bits", "i0"},
-        {"Data CRC", "o400", "o377", "o400 does not fit in 8 bits", "o0"},
-        {"Data and Mask CRC", "100", "ff", "100 does not fit in 8 bits", "0"},
+        {"x\nyes\n", {0, false, false}, {1, true, false}, p + kNoDefault + p},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string p = std::string(c.name) + ": ";
-        const auto read = [&c](std::uint32_t current, unsigned char &set, unsigned char &fixed) {
-            return IR_ReadDataValue(c.name, current, set, fixed);
-        };
-        FeedStdin(std::string(c.fits) + "\n");
-        unsigned char set = 0;
-        unsigned char fixed = 0;
-        CaptureStdout quiet;
-        const auto largest = read(0, set, fixed);
-        EXPECT_EQ(quiet.Take(), p);
-        ASSERT_TRUE(largest);
-        const std::uint32_t beyond = *largest == 0xffffffff ? 0 : *largest + 1;
-        Check({16, (std::string(c.typed) + "\n").c_str(), 0, 0, 0, beyond, 0,
-               p + "Warning: " + p + c.doubt + "; " + c.used + " is used.\n"},
-              read);
-        strict_mode = true;
-        Check({16, (std::string(c.typed) + "x\n" + c.fits + "\n").c_str(), 0, 0, 0, *largest, 0,
-               p + "Error: " + p + c.doubt + "; please enter it again.\n" + p},
-              read);
-        strict_mode = false;
+        SCOPED_TRACE(c.typed);
+        FeedStdin(c.typed);
+        RmapFlag field = c.before;
+        CaptureStdout capture;
+        EXPECT_TRUE(IR_ReadTrueOrFalse("Verify Data", field));
+        EXPECT_EQ(capture.Take(), c.printed);
+        EXPECT_EQ(std::tie(field.value, field.set, field.fixed), std::tie(c.after.value, c.after.set, c.after.fixed));
+        EXPECT_EQ(ReadFromKeyboard(), std::nullopt);
     }
 }
 
-TEST(FieldEntry, BytesBeyondAByte)
+// Every field at the width its packet has, as the commands ask it: beyond it
+// a warning (the packet takes the low bits, all 32 of a data length, which
+// then cannot be built), or with -strict an error and the question again,
+// which the largest value that fits answers quietly.
+TEST(FieldEntry, FieldsBeyondTheirWidth)
 {
-    const std::string p = "Source Address: ";
-    const std::string doubt = "Source Address: 100 does not fit in 8 bits";
+    struct Width {
+        const char *beyond;
+        const char *largest;
+        int bits;
+        const char *used;
+    };
+    const std::map<std::string, Width> widths{
+        {"Destination Key", {"100", "ff", 8, "0"}},
+        {"Source Address", {"100", "ff", 8, "0"}},
+        {"Transaction Identifier", {"10000", "ffff", 16, "0"}},
+        {"Extended Read/Write Address", {"100", "ff", 8, "0"}},
+        {"Read/Write Address", {"100000000", "ffffffff", 32, "0"}},
+        {"Data length", {"1000000", "ffffff", 24, "1000000"}},
+        {"Mask", {"100000000", "ffffffff", 32, "0"}},
+        {"Header CRC", {"100", "ff", 8, "0"}},
+        {"Data CRC", {"100", "ff", 8, "0"}},
+        {"Data and Mask CRC", {"100", "ff", 8, "0"}},
+    };
+    // Each command's questions in turn; those named in widths are answered from there.
+    const std::pair<int, std::vector<std::string>> commands[] = {
+        {RMAP_COMMAND_READ,
+         {"fe", "y", "Destination Key", "Source Address", "Transaction Identifier", "Extended Read/Write Address",
+          "Read/Write Address", "Data length", "Header CRC"}},
+        {RMAP_COMMAND_WRITE,
+         {"fe", "y", "y", "y", "Destination Key", "Source Address", "Transaction Identifier",
+          "Extended Read/Write Address", "Read/Write Address", "1 2", "Header CRC", "Data CRC"}},
+        {RMAP_COMMAND_READ_MODIFY_WRITE,
+         {"fe", "Destination Key", "Source Address", "Transaction Identifier", "Extended Read/Write Address",
+          "Read/Write Address", "1 2", "Mask", "Header CRC", "Data and Mask CRC"}},
+    };
+    DeviceHandle device = nullptr;
+    ASSERT_TRUE(vantor_sim::ApplySettings("far_end=silent"));
+    ASSERT_NE(Vantor_Open(&device, 0), 0);
+    Vantor_SetTimeout(device, 0.01);
     for (const bool strict : {false, true}) {
-        strict_mode = strict;
-        FeedStdin(strict ? "fe 100\nfe ff\n" : "fe 100\n");
-        std::vector<std::uint8_t> bytes;
-        unsigned char fixed = 0;
-        CaptureStdout capture;
-        EXPECT_TRUE(IR_ReadData("Source Address", bytes, fixed));
-        strict_mode = false;
-        EXPECT_EQ(capture.Take(), strict ? p + "Error: " + doubt + "; please enter it again.\n" + p
-                                         : p + "Warning: " + doubt + "; 0 is used.\n");
-        EXPECT_EQ(bytes, (std::vector<std::uint8_t>{0xfe, strict ? std::uint8_t{0xff} : std::uint8_t{0}}));
-        EXPECT_EQ(ReadFromKeyboard(), std::nullopt);
+        for (const auto &[command, answers] : commands) {
+            SCOPED_TRACE(std::to_string(command) + (strict ? " strict" : ""));
+            std::string typed;
+            std::string expected;
+            for (const std::string &answer : answers) {
+                const auto width = widths.find(answer);
+                if (width == widths.end()) {
+                    typed += answer + "\n";
+                    continue;
+                }
+                const auto &[beyond, largest, bits, used] = width->second;
+                typed += std::string(beyond) + "\n" + (strict ? std::string(largest) + "\n" : "");
+                const std::string doubt =
+                    answer + ": " + beyond + " does not fit in " + std::to_string(bits) + " bits";
+                expected += strict ? "Error: " + doubt + "; please enter it again.\n"
+                                   : "Warning: " + doubt + "; " + used + " is used.\n";
+                if (!strict && answer == "Data length") {
+                    expected += "Error building RMAP packet\n";
+                    break;
+                }
+            }
+            if (expected.find("Error building") == std::string::npos) {
+                expected += "Error reading reply: The transfer timed out.\n";
+            }
+            rmap_fields = RmapFieldStore{};
+            strict_mode = strict;
+            FeedStdin(typed);
+            CaptureStdout capture;
+            EXPECT_TRUE(IR_RequestCommand(command, device));
+            strict_mode = false;
+            // Each warning and error, from its start to the end of its line.
+            std::string doubts;
+            std::istringstream out(capture.Take());
+            for (std::string line; std::getline(out, line);) {
+                const std::size_t doubt = std::min(line.find("Warning: "), line.find("Error"));
+                if (doubt != std::string::npos) {
+                    doubts += line.substr(doubt) + "\n";
+                }
+            }
+            EXPECT_EQ(doubts, expected);
+        }
     }
 }
 

@@ -43,11 +43,11 @@ bool WaitForSingleKeyMode(const PtySession &session)
 
 // Starts one command.  Each RMAP field is answered only once its prompt
 // shows, since input typed ahead of a prompt is discarded.
-void StartCommand(PtySession &session, bool rmap)
+void StartCommand(PtySession &session, bool rmap, const char *typed_ahead)
 {
     if (!rmap) {
         ASSERT_TRUE(session.WaitFor(kPrompt));
-        session.Send("1 2\n");
+        session.Send(std::string("1 2\n") + typed_ahead);
         return;
     }
     const std::pair<const char *, const char *> answers[] = {
@@ -61,7 +61,7 @@ void StartCommand(PtySession &session, bool rmap)
     }
 }
 
-enum class End { Key, Signal, TimeOut, ReadError };
+enum class End { Key, KeyBeforeThePacket, Signal, TimeOut, ReadError };
 
 TEST(InteractiveWait, EveryEndingRestoresTheTerminal)
 {
@@ -72,6 +72,8 @@ TEST(InteractiveWait, EveryEndingRestoresTheTerminal)
     } cases[] = {
         // Keys typed after the one that ends the wait are not the next line.
         {false, End::Key, kSpaceWireWait + kPrompt},
+        // A key already waiting when the packet comes shows it, then ends the wait.
+        {false, End::KeyBeforeThePacket, kSpaceWireWait + "Received packet: 1 2 EOP\n" + kPrompt},
         {false, End::Signal, kSpaceWireWait},
         {false, End::TimeOut, kSpaceWireWait + "Error reading packet: The transfer timed out.\n" + kPrompt},
         {false, End::ReadError, kSpaceWireWait + "Error reading packet: An unknown error occurred.\n" + kPrompt},
@@ -83,14 +85,16 @@ TEST(InteractiveWait, EveryEndingRestoresTheTerminal)
         SCOPED_TRACE(std::string(c.rmap ? "RMAP " : "SpaceWire ") + std::to_string(static_cast<int>(c.end)));
         ProgramOptions options;
         options.args = {c.rmap ? "-mode=ircr" : "-mode=iscr"};
-        options.vantor_sim = c.end == End::ReadError ? "far_end=loopback;read_status=5" : "far_end=silent";
-        if (c.end == End::TimeOut) {
+        options.vantor_sim = c.end == End::ReadError            ? "far_end=loopback;read_status=5"
+                             : c.end == End::KeyBeforeThePacket ? "far_end=loopback"
+                                                                : "far_end=silent";
+        if (c.end == End::TimeOut || c.end == End::KeyBeforeThePacket) {
             options.args.push_back("-timeout=0.05");
         }
         PtySession session(options);
         ASSERT_TRUE(session.WaitFor(c.rmap ? "Enter command type: " : kPrompt));
         const termios before = session.Attributes();
-        StartCommand(session, c.rmap);
+        StartCommand(session, c.rmap, c.end == End::KeyBeforeThePacket ? "k" : "");
         if (c.end == End::Key || c.end == End::Signal) {
             ASSERT_TRUE(session.WaitFor(c.rmap ? kRmapWait : kSpaceWireWait));
             ASSERT_TRUE(WaitForSingleKeyMode(session)) << session.Output();
