@@ -1,10 +1,13 @@
 #include "common/key_press.h"
 
+#include <chrono>
 #include <csignal>
 #include <initializer_list>
 #include <cstdlib>
 #include <termios.h>
 #include <unistd.h>
+
+#include "app/settings.h"
 
 namespace {
 
@@ -107,6 +110,11 @@ int _getch()
 void WaitOnKeyPressOrReadCompleting(DeviceHandle device, TransferId id, TransferStatus *status, bool *key_pressed)
 {
     constexpr useconds_t kPollPeriod = 10000;
+    // Input from a pipe or a file has no key to press: without a time-out of
+    // the reads' own, the wait ends after a quiet second as if a key had been
+    // pressed, and the next line of input is read.
+    const bool scripted = isatty(STDIN_FILENO) == 0 && timeout <= 0;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     for (;;) {
         usleep(kPollPeriod);
         *key_pressed = false;
@@ -120,6 +128,10 @@ void WaitOnKeyPressOrReadCompleting(DeviceHandle device, TransferId id, Transfer
         }
         *status = Vantor_GetReadStatus(device, id);
         if (*status != VANTOR_TRANSFER_STARTED || *key_pressed) {
+            return;
+        }
+        if (scripted && std::chrono::steady_clock::now() >= give_up) {
+            *key_pressed = true;
             return;
         }
     }

@@ -18,7 +18,9 @@ int _getch();
 
 // Polls every 10 ms until the read is no longer in progress or a key is
 // pressed.  status receives the read's latest status; key_pressed says
-// whether a key ended the wait.
+// whether a key ended the wait.  When standard input is not a terminal and
+// no -timeout was given, a second without the read completing ends the wait
+// as a key press would.
 void WaitOnKeyPressOrReadCompleting(DeviceHandle device, TransferId id, TransferStatus *status,
                                     bool *key_pressed);
 
