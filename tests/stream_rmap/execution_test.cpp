@@ -37,7 +37,7 @@ TEST(Execution, EveryTransferIsReleasedOnceLoopBodiesIncluded)
     EXPECT_EQ(vantor_sim::LiveTransferCount(), 7u + 6u);
     CR_WaitOnResponses(device, chain.get(), nullptr, errors);
     EXPECT_EQ(vantor_sim::LiveTransferCount(), 7u) << "the reads are released as they are awaited";
-    CR_ReleaseCommands(device, std::move(chain));
+    chain.reset();
     capture.Take();
     EXPECT_EQ(errors, 0);
     EXPECT_EQ(vantor_sim::LiveTransferCount(), 0u);
@@ -74,7 +74,7 @@ TEST(Execution, InterruptedRunStopsSendingAndShowsOnlyRepliesThatCame)
         }
         CR_WaitOnResponses(device, chain.get(), nullptr, errors);
         StreamRunEnd();
-        CR_ReleaseCommands(device, std::move(chain));
+        chain.reset();
         const std::string shown = capture.Take();
         EXPECT_EQ(errors, 0) << shown;
         EXPECT_EQ(run, before_sending ? 0 : 3);

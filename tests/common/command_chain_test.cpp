@@ -1,0 +1,219 @@
+// The command tree both stream modes share, on a record of its own: loop
+// shapes and short bodies, sizing against the limit, copies, and chains
+// longer and deeper than any call stack.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "common/command_chain.h"
+#include "support/capture_stdout.h"
+
+namespace {
+
+long long live_records = 0;
+
+struct Node : ChainLinks<Node> {
+    Node() { ++live_records; }
+    ~Node() { --live_records; }
+    bool loop = false;
+    std::string payload;
+    bool refuse_copy = false;
+};
+
+bool IsLoop(const Node &node) { return node.loop; }
+std::uint64_t HeldBytes(const Node &node) { return node.payload.size(); }
+std::unique_ptr<Node> CopyRecordFields(const Node &source)
+{
+    if (source.refuse_copy) {
+        return nullptr;
+    }
+    auto copy = std::make_unique<Node>();
+    copy->loop = source.loop;
+    copy->payload = source.payload;
+    return copy;
+}
+void ReportCopyOutOfMemory(const Node &) {}
+void ReportExpansionOutOfMemory(const Node &) {}
+
+constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
+constexpr LoopCount kMostCount = std::numeric_limits<LoopCount>::max();
+
+// A chain from a shape such as "L(2,3) X Y": L(N,T) is a loop, any other word
+// a record holding that word.  Records are numbered from 0 as written.
+std::unique_ptr<Node> ChainOf(const std::string &shape)
+{
+    std::unique_ptr<Node> chain;
+    std::unique_ptr<Node> *tail = &chain;
+    std::int32_t number = 0;
+    for (std::size_t at = 0; at < shape.size();) {
+        const std::size_t end = std::min(shape.find(' ', at), shape.size());
+        const std::string word = shape.substr(at, end - at);
+        at = end + 1;
+        auto node = std::make_unique<Node>();
+        node->number = number++;
+        if (word[0] == 'L') {
+            node->loop = true;
+            node->number_to_repeat = static_cast<LoopCount>(std::stoul(word.substr(2)));
+            node->times_to_repeat = static_cast<LoopCount>(std::stoul(word.substr(word.find(',') + 1)));
+        } else {
+            node->payload = word;
+        }
+        *tail = std::move(node);
+        tail = &(*tail)->next;
+    }
+    return chain;
+}
+
+// Every record in run order, loops as "L<number>", blank-separated.
+std::string RunOrder(const Node *chain)
+{
+    std::string order;
+    VisitInRunOrder(chain, [&order](const Node &node) {
+        order += std::string(order.empty() ? "" : " ") + (node.loop ? "L" : "") + std::to_string(node.number);
+    });
+    return order;
+}
+
+// The run order of the shape expanded, or what expansion printed.  Every
+// record it dropped or copied is accounted for once the chain goes.
+std::string Expanded(const std::string &shape, std::uint64_t limit = kNoLimit)
+{
+    std::unique_ptr<Node> chain = ChainOf(shape);
+    CaptureStdout capture;
+    const bool expanded = ExpandLoops(chain.get(), limit);
+    const std::string outcome = expanded ? RunOrder(chain.get()) : capture.Take();
+    chain.reset();
+    EXPECT_EQ(live_records, 0) << shape;
+    return outcome;
+}
+
+TEST(CommandChain, LoopsRunTheirBodiesAsOftenAsTheySay)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"L(2,3) X Y Z", "L0 1 2 1 2 1 2 3"},
+        {"L(2,1) X Y", "L0 1 2"},
+        {"X L(0,5) Y", "0 L1 2"},
+        // A loop repeating nothing, or a nested loop with its body, is one record of a body.
+        {"L(2,2) L(0,7) X Y", "L0 L1 2 L1 2 3"},
+        {"L(2,2) L(1,3) X Y", "L0 L1 2 2 2 3 L1 2 2 2 3"},
+        {"L(2,2) L(2,2) L(1,2) X Y Z", "L0 L1 L2 3 3 4 L2 3 3 4 5 L1 L2 3 3 4 L2 3 3 4 5"},
+        // Zero repetitions drop the body, nested loops with all of theirs.
+        {"L(2,0) X Y Z", "L0 3"},
+        {"L(2,2) X L(1,0) Y Z", "L0 1 L2 1 L2 4"},
+        {"L(1,0) L(1,0) L(1,0) X Y", "L0 4"},
+        {"L(2,0) L(2,5) X L(1,9) Y Z W", "L0 6"},
+        // Bodies that run past the end name the loop whose body it is.
+        {"X L(1,0)", "Not enough commands present for loop command 1\n"},
+        {"L(2,3) X L(3,2) Y", "Not enough commands present for loop command 2\n"},
+        {"L(3,0) X L(2,1) Y", "Not enough commands present for loop command 0\n"},
+        {"L(2,2) L(1,2) X", "Not enough commands present for loop command 0\n"},
+        {"L(1,2) X L(2,2) Y", "Not enough commands present for loop command 2\n"},
+        {"L(1,0) L(3,1) X Y", "Not enough commands present for loop command 0\n"},
+        {"L(4294967295,0) X", "Not enough commands present for loop command 0\n"},
+        {"L(4294967295,4294967295)", "Not enough commands present for loop command 0\n"},
+    };
+    for (const auto &[shape, outcome] : cases) {
+        EXPECT_EQ(Expanded(shape), outcome) << shape;
+    }
+}
+
+TEST(CommandChain, SizingRefusesTheFirstLoopPastTheLimitBeforeAnyCopy)
+{
+    constexpr std::uint64_t kRecord = 2 * sizeof(Node), kSlot = sizeof(std::unique_ptr<Node>);
+    const std::uint64_t x = kRecord + 2 * 4; // "XXXX"
+    const std::uint64_t loop = kRecord + 3 * (x + kSlot);
+    const std::string refused = "Could not allocate memory for children of loop command ";
+    EXPECT_EQ(Expanded("L(1,3) XXXX", loop), "L0 1 1 1");
+    EXPECT_EQ(Expanded("L(1,3) XXXX", loop - 1), refused + "0\n");
+    // What stands before a loop counts towards the whole; a loop is judged
+    // when it is complete, before what follows it.
+    EXPECT_EQ(Expanded("Y L(1,3) XXXX", loop + kRecord + 2), "0 L1 2 2 2");
+    EXPECT_EQ(Expanded("Y L(1,3) XXXX", loop + kRecord + 1), refused + "1\n");
+    EXPECT_EQ(Expanded("L(1,3) XXXX YY", loop), "L0 1 1 1 2");
+    // Sizes stop at the largest value instead of wrapping to a small one.
+    EXPECT_EQ(Expanded("L(1,4294967295) L(1,4294967295) L(1,4294967295) X", kNoLimit - 1), refused + "1\n");
+    // Loops inside a dropped body are never made.
+    EXPECT_EQ(Expanded("L(1,0) L(1,4294967295) L(1,4294967295) X Y", 4 * kRecord), "L0 4");
+
+    std::unique_ptr<Node> chain = ChainOf("L(1,2) L(1,2) X");
+    CaptureStdout capture;
+    EXPECT_FALSE(ExpandLoops(chain.get(), 2 * kRecord));
+    EXPECT_EQ(capture.Take(), refused + "1\n") << "the innermost loop is finished first";
+    EXPECT_TRUE(chain->children.empty() && chain->next->children.empty()) << "refused before anything was made";
+}
+
+TEST(CommandChain, CopiesAreIndependentOfTheOriginal)
+{
+    std::unique_ptr<Node> chain = ChainOf("A L(2,2) L(1,2) B C D");
+    ASSERT_TRUE(ExpandLoops(chain.get(), kNoLimit));
+    const std::string order = RunOrder(chain.get());
+    const long long records = live_records;
+    std::unique_ptr<Node> copy = std::make_unique<Node>();
+    ASSERT_TRUE(CopyChain(copy, static_cast<const Node *>(chain.get())));
+    EXPECT_EQ(live_records, 2 * records) << "the copy's first record replaced what copy held";
+    EXPECT_EQ(RunOrder(copy.get()), order);
+    std::string payloads;
+    VisitInRunOrder(copy.get(), [&payloads](Node &node) {
+        payloads += node.payload;
+        node.payload = "changed";
+        node.number += 100;
+    });
+    EXPECT_EQ(payloads, "ABBCBBCD");
+    EXPECT_EQ(RunOrder(chain.get()), order);
+    VisitInRunOrder(chain.get(), [](const Node &node) { EXPECT_NE(node.payload, "changed"); });
+    copy.reset();
+    EXPECT_EQ(live_records, records);
+    EXPECT_TRUE(CopyChain(copy, static_cast<const Node *>(nullptr)));
+    EXPECT_FALSE(copy);
+
+    // A record that cannot be copied fails the expansion; what was made goes with the chain.
+    chain = ChainOf("L(2,3) X Y");
+    chain->next->next->refuse_copy = true;
+    EXPECT_FALSE(ExpandLoops(chain.get(), kNoLimit));
+    chain.reset();
+    EXPECT_EQ(live_records, 0);
+}
+
+TEST(CommandChain, LongChainsAndDeepNestingNeedNoRecursion)
+{
+    constexpr int kLong = 2000000, kDeep = 300000;
+    std::unique_ptr<Node> chain;
+    for (int i = kLong; i-- > 0;) {
+        auto node = std::make_unique<Node>();
+        node->number = i;
+        node->next = std::move(chain);
+        chain = std::move(node);
+    }
+    long long visited = 0;
+    VisitInRunOrder(chain.get(), [&visited](const Node &node) { visited += node.number == visited ? 1 : 0; });
+    EXPECT_EQ(visited, kLong);
+    chain.reset();
+    EXPECT_EQ(live_records, 0);
+
+    // kDeep loops, each repeating the next once, all twice; then dropped as deep.
+    for (const LoopCount times : {2u, 0u}) {
+        std::unique_ptr<Node> nest = ChainOf("X Y");
+        for (int i = kDeep; i-- > 0;) {
+            auto loop = std::make_unique<Node>();
+            loop->loop = true;
+            loop->number_to_repeat = 1;
+            loop->times_to_repeat = i == 0 ? times : 1;
+            loop->next = std::move(nest);
+            nest = std::move(loop);
+        }
+        ASSERT_TRUE(ExpandLoops(nest.get(), kNoLimit));
+        std::string run;
+        VisitInRunOrder(nest.get(), [&run](const Node &node) { run += node.payload; });
+        EXPECT_EQ(run, times == 2 ? "XXY" : "Y");
+        std::unique_ptr<Node> copy;
+        ASSERT_TRUE(CopyChain(copy, static_cast<const Node *>(nest.get())));
+        nest.reset();
+        copy.reset();
+        EXPECT_EQ(live_records, 0);
+    }
+}
+
+} // namespace
