@@ -67,12 +67,16 @@ std::unique_ptr<Node> ChainOf(const std::string &shape)
     return chain;
 }
 
-// Every record in run order, loops as "L<number>", blank-separated.
-std::string RunOrder(const Node *chain)
+// Every record in run order, loops as "L<number>", blank-separated; with
+// counts, loops as "L<number>(<number to repeat>,<times>)".
+std::string RunOrder(const Node *chain, bool counts = false)
 {
     std::string order;
-    VisitInRunOrder(chain, [&order](const Node &node) {
+    VisitInRunOrder(chain, [&](const Node &node) {
         order += std::string(order.empty() ? "" : " ") + (node.loop ? "L" : "") + std::to_string(node.number);
+        if (node.loop && counts) {
+            order += "(" + std::to_string(node.number_to_repeat) + "," + std::to_string(node.times_to_repeat) + ")";
+        }
     });
     return order;
 }
@@ -149,12 +153,13 @@ TEST(CommandChain, CopiesAreIndependentOfTheOriginal)
 {
     std::unique_ptr<Node> chain = ChainOf("A L(2,2) L(1,2) B C D");
     ASSERT_TRUE(ExpandLoops(chain.get(), kNoLimit));
-    const std::string order = RunOrder(chain.get());
+    const std::string order = RunOrder(chain.get(), true);
+    EXPECT_EQ(order, "0 L1(2,2) L2(1,2) 3 3 4 L2(1,2) 3 3 4 5");
     const long long records = live_records;
     std::unique_ptr<Node> copy = std::make_unique<Node>();
     ASSERT_TRUE(CopyChain(copy, static_cast<const Node *>(chain.get())));
     EXPECT_EQ(live_records, 2 * records) << "the copy's first record replaced what copy held";
-    EXPECT_EQ(RunOrder(copy.get()), order);
+    EXPECT_EQ(RunOrder(copy.get(), true), order);
     std::string payloads;
     VisitInRunOrder(copy.get(), [&payloads](Node &node) {
         payloads += node.payload;
@@ -162,7 +167,7 @@ TEST(CommandChain, CopiesAreIndependentOfTheOriginal)
         node.number += 100;
     });
     EXPECT_EQ(payloads, "ABBCBBCD");
-    EXPECT_EQ(RunOrder(chain.get()), order);
+    EXPECT_EQ(RunOrder(chain.get(), true), order);
     VisitInRunOrder(chain.get(), [](const Node &node) { EXPECT_NE(node.payload, "changed"); });
     copy.reset();
     EXPECT_EQ(live_records, records);
