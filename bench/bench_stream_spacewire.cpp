@@ -88,7 +88,7 @@ void BM_ParseAndExpand(benchmark::State &state)
         }
         list_bytes = HeapInUse() - before;
         state.PauseTiming();
-        CS_FreeCommands(list);
+        list.reset();
         state.ResumeTiming();
     }
     rusage usage{};
@@ -113,7 +113,7 @@ void BM_ReleaseExpandedList(benchmark::State &state)
             CS_DealWithLoopCommands(list);
         }
         state.ResumeTiming();
-        CS_FreeCommands(list);
+        list.reset();
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -158,7 +158,7 @@ void BM_ExecuteLoopbackList(benchmark::State &state)
             break;
         }
         state.PauseTiming();
-        CS_FreeCommands(list);
+        list.reset();
         state.ResumeTiming();
     }
     std::fclose(output);

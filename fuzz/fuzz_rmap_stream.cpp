@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "common/command_chain.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/loop_model.h"
 #include "stream_rmap/rmap_loops.h"
@@ -127,41 +128,6 @@ std::uint64_t Weight(const RmapCommand &c)
            size(c.mask) + (c.filename ? c.filename->size() : 0);
 }
 
-// Calls visit for every command of an expanded chain in running order: a
-// loop, then each of its repetitions, then what follows it.
-template <typename Visit>
-void Walk(const RmapCommand *chain, Visit visit)
-{
-    struct Open {
-        const RmapCommand *loop;
-        std::size_t next_child;
-    };
-    std::vector<Open> open;
-    const RmapCommand *current = chain;
-    for (;;) {
-        if (current == nullptr) {
-            if (open.empty()) {
-                return;
-            }
-            Open &innermost = open.back();
-            if (innermost.next_child < innermost.loop->children.size()) {
-                current = innermost.loop->children[innermost.next_child++].get();
-            } else {
-                current = innermost.loop->next.get();
-                open.pop_back();
-            }
-            continue;
-        }
-        visit(*current);
-        if (!current->children.empty()) {
-            open.push_back(Open{current, 0});
-            current = nullptr;
-        } else {
-            current = current->next.get();
-        }
-    }
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -216,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(expected.order_known);
         std::vector<std::int64_t> order;
         std::uint64_t records = 0;
-        Walk(chain.get(), [&](const RmapCommand &command) {
+        VisitInRunOrder(static_cast<const RmapCommand *>(chain.get()), [&](const RmapCommand &command) {
             ++records;
             const auto snapshot = snapshots.find(command.number);
             FUZZ_CHECK(snapshot != snapshots.end() && snapshot->second.SameAs(command));
@@ -227,7 +193,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(order == expected.order);
         FUZZ_CHECK(records == expected.records);
     }
-    CR_FreeCommands(std::move(chain));
     default_base = 16;
     return 0;
 }

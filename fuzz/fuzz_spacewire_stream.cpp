@@ -9,7 +9,7 @@
 // Beyond surviving, a parsed list must keep these properties:
 // - command numbers rise; a send holds its packet count times its data length
 //   bytes, the packet repeated; a receive has a length and fits 32-bit sizes;
-//   loop counts are not negative;
+//   loop counts hold 31 bits;
 // - expansion succeeds exactly when every loop finds its whole body, and then
 //   runs the commands in the order the loop rules give (fuzz/loop_model.h),
 //   every copy equal to the command it copies.  Lists whose expansion could
@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "common/command_chain.h"
 #include "common/data_value.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/loop_model.h"
@@ -119,10 +120,12 @@ void CheckRecord(const SpaceWireCommand &command)
         FUZZ_CHECK(std::int64_t{command.packet_count} * command.packet_length <=
                    std::numeric_limits<std::int32_t>::max());
         break;
-    case SPACEWIRE_COMMAND_LOOP:
-        FUZZ_CHECK(command.times_to_repeat >= 0 && command.number_to_repeat >= 0);
+    case SPACEWIRE_COMMAND_LOOP: {
+        constexpr auto kMostCount = static_cast<LoopCount>(std::numeric_limits<std::int32_t>::max());
+        FUZZ_CHECK(command.times_to_repeat <= kMostCount && command.number_to_repeat <= kMostCount);
         FUZZ_CHECK(command.children.empty());
         break;
+    }
     default:
         FUZZ_CHECK(false);
     }
@@ -169,8 +172,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         entry.loop = command->type == SPACEWIRE_COMMAND_LOOP;
         entry.number = command->number;
         if (entry.loop) {
-            entry.number_to_repeat = static_cast<std::uint64_t>(command->number_to_repeat);
-            entry.times_to_repeat = static_cast<std::uint64_t>(command->times_to_repeat);
+            entry.number_to_repeat = command->number_to_repeat;
+            entry.times_to_repeat = command->times_to_repeat;
         }
         entry.weight = kRecordBytes + command->data.size() + command->filename.size();
         flat.push_back(entry);
@@ -197,7 +200,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(expected.order_known);
         std::vector<std::int64_t> order;
         std::uint64_t records = 0;
-        ForEachCommand(list.get(), [&](SpaceWireCommand &command) {
+        VisitInRunOrder(list.get(), [&](const SpaceWireCommand &command) {
             ++records;
             if (command.type == SPACEWIRE_COMMAND_LOOP) {
                 return;
@@ -209,7 +212,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(order == expected.order);
         FUZZ_CHECK(records == expected.records);
     }
-    CS_FreeCommands(list);
     default_base = 16;
     return 0;
 }

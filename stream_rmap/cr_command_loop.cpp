@@ -5,18 +5,19 @@
 
 #include "app/settings.h"
 #include "cmdlist/read_commands.h"
+#include "common/command_chain.h"
 #include "common/stream_run.h"
+#include "common/transfer_guard.h"
 #include "stream_rmap/rmap_execution.h"
 #include "stream_rmap/rmap_loops.h"
 #include "stream_rmap/rmap_parser.h"
-#include "stream_rmap/run_order.h"
 
 namespace {
 
 long long CountCommands(RmapCommand *chain)
 {
     long long count = 0;
-    VisitInRunOrder(chain, [&count](RmapCommand &) { ++count; });
+    VisitInRunOrder(chain, [&count](const RmapCommand &command) { count += IsLoop(command) ? 0 : 1; });
     return count;
 }
 
@@ -46,7 +47,6 @@ RunOutcome CR_CommandLoop(DeviceHandle device, StreamFiles &files)
         return refused ? RUN_LIST_REFUSED : RUN_SUCCEEDED;
     }
     if (!CR_DealWithLoopCommands(chain.get())) {
-        CR_FreeCommands(std::move(chain));
         return RUN_LIST_REFUSED;
     }
 
@@ -55,10 +55,12 @@ RunOutcome CR_CommandLoop(DeviceHandle device, StreamFiles &files)
     std::FILE *output = OpenStreamOutput(files);
 
     StreamRunBegin(output);
-    Vantor_RegisterReceiveOnAllPorts(device);
-    const long long run = CR_ExecuteCommands(device, chain.get(), output, errors);
-    CR_WaitOnResponses(device, chain.get(), output, errors);
-    Vantor_UnregisterReceiveOnAllPorts(device);
+    long long run = 0;
+    {
+        const ReceiveRegistration receiving(device);
+        run = CR_ExecuteCommands(device, chain.get(), output, errors);
+        CR_WaitOnResponses(device, chain.get(), output, errors);
+    }
     StreamRunEnd();
 
     if (StreamRunInterrupted()) {
@@ -68,6 +70,5 @@ RunOutcome CR_CommandLoop(DeviceHandle device, StreamFiles &files)
     } else {
         std::puts("The command list was successfully executed.");
     }
-    CR_ReleaseCommands(device, std::move(chain));
     return errors != 0 ? RUN_COUNTED_ERRORS : RUN_SUCCEEDED;
 }

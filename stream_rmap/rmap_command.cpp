@@ -1,41 +1,14 @@
 #include "stream_rmap/rmap_command.h"
 
+#include <cstdio>
 #include <new>
-#include <utility>
+
+#include "stream_rmap/rmap_properties.h"
 
 void RmapPacketDeleter::operator()(unsigned char *packet) const
 {
     if (packet != nullptr) {
         RMAP_FreeBuffer(packet);
-    }
-}
-
-RmapCommand::~RmapCommand()
-{
-    // Everything this command links to is gathered into one chain through
-    // the next links and released a command at a time; a repetition chain is
-    // spliced in front when its loop comes up.  No recursion and no
-    // allocation, whatever the length or the nesting.
-    RmapCommandPtr pending = std::move(next);
-    auto splice_children = [&pending](RmapCommand &command) {
-        for (RmapCommandPtr &child : command.children) {
-            if (!child) {
-                continue;
-            }
-            RmapCommand *tail = child.get();
-            while (tail->next) {
-                tail = tail->next.get();
-            }
-            tail->next = std::move(pending);
-            pending = std::move(child);
-        }
-        command.children.clear();
-    };
-    splice_children(*this);
-    while (pending) {
-        RmapCommandPtr current = std::move(pending);
-        pending = std::move(current->next);
-        splice_children(*current);
     }
 }
 
@@ -48,19 +21,58 @@ RmapCommandPtr CR_AllocateCommand(RmapCommandType type)
     return command;
 }
 
-void CR_FreeCommand(RmapCommandPtr command) { command.reset(); }
-
-void CR_FreeCommands(RmapCommandPtr chain)
-{
-    while (chain) {
-        RmapCommandPtr following = std::move(chain->next);
-        CR_FreeCommand(std::move(chain));
-        chain = std::move(following);
-    }
-}
-
 bool CR_ExpectsReply(const RmapCommand &command)
 {
     return command.type == RMAP_COMMAND_READ || command.type == RMAP_COMMAND_READ_MODIFY_WRITE ||
            (command.type == RMAP_COMMAND_WRITE && command.acknowledge != 0);
+}
+
+namespace {
+
+std::size_t BytesOf(const std::optional<std::vector<std::uint8_t>> &bytes) { return bytes ? bytes->size() : 0; }
+
+} // namespace
+
+std::uint64_t HeldBytes(const RmapCommand &command)
+{
+    return BytesOf(command.destination_address) + BytesOf(command.source_address) + BytesOf(command.data) +
+           BytesOf(command.mask) + (command.filename ? command.filename->size() : 0);
+}
+
+// Copies carry every property, the CRCs and the file name included, so that
+// each repetition sends what the user wrote.
+RmapCommandPtr CopyRecordFields(const RmapCommand &source)
+{
+    RmapCommandPtr copy = CR_AllocateCommand(source.type);
+    if (!copy) {
+        ReportCopyOutOfMemory(source);
+        return nullptr;
+    }
+    if (!CR_CopyDefaultFields(*copy, &source)) {
+        std::printf("Could not allocate memory for the properties of copied command %d.\n", source.number);
+        return nullptr;
+    }
+    constexpr std::uint32_t kCrcFlags = GIVEN_HEADER_CRC | GIVEN_DATA_CRC;
+    copy->given_flags |= source.given_flags & kCrcFlags;
+    copy->header_crc = source.header_crc;
+    copy->data_crc = source.data_crc;
+    if (source.filename) {
+        try {
+            copy->filename = *source.filename;
+        } catch (const std::bad_alloc &) {
+            std::printf("Could not allocate memory for the filename of copied command %d.\n", source.number);
+            return nullptr;
+        }
+    }
+    return copy;
+}
+
+void ReportCopyOutOfMemory(const RmapCommand &at)
+{
+    std::printf("Could not allocate memory for copied command %d.\n", at.number);
+}
+
+void ReportExpansionOutOfMemory(const RmapCommand &)
+{
+    std::puts("Could not allocate memory to expand the loops of the command list.");
 }

@@ -11,8 +11,10 @@
 
 #include "device/quill_rmap.h"
 #include "device/vantor_api.h"
+#include "common/command_chain.h"
 #include "common/receive_buffer.h"
 #include "common/rmap_command_kind.h"
+#include "common/transfer_guard.h"
 
 using RmapCommandType = std::int32_t;
 inline constexpr RmapCommandType RMAP_COMMAND_LOOP = 254;
@@ -45,48 +47,39 @@ struct RmapCommand;
 // A chain is owned by its first command; each command owns the one after it.
 using RmapCommandPtr = std::unique_ptr<RmapCommand>;
 
-struct RmapCommand {
-    RmapCommand() = default;
-    RmapCommand(const RmapCommand &) = delete;
-    RmapCommand &operator=(const RmapCommand &) = delete;
-    // Releases what follows and the loop repetitions without recursion, so
-    // that chains of millions and deeply nested loops can go.
-    ~RmapCommand();
-
+// The links, the number and the loop counts are the chain's (common/command_chain.h).
+struct RmapCommand : ChainLinks<RmapCommand> {
+    // Ordered by alignment, so that the millions of records a list can
+    // expand to carry no padding between fields.
     RmapCommandType type = RMAP_COMMAND_READ;
     std::optional<std::vector<std::uint8_t>> destination_address;
     std::optional<std::vector<std::uint8_t>> source_address;
+    // Write and read/modify/write data; a read holds some only when it took
+    // them as a default.
+    std::optional<std::vector<std::uint8_t>> data;
+    std::optional<std::vector<std::uint8_t>> mask;
+    std::optional<std::string> filename;
+    RmapPacket packet;
+    ReceiveBuffer reply_buffer;
+    PacketProperties reply_properties{};
+    // Released before the packet and the reply buffer they use.
+    OwnedSend send;
+    OwnedRead read;
+    std::uint32_t address = 0;
+    // Bytes of data; for a read, the number of bytes to read.
+    std::uint32_t data_length = 0;
+    unsigned int packet_length = 0;
+    std::uint32_t given_flags = 0;
+    TransferStatus send_status = VANTOR_TRANSFER_NOT_STARTED;
+    TransferStatus read_status = VANTOR_TRANSFER_NOT_STARTED;
+    std::uint16_t transaction_identifier = 0;
     std::uint8_t verify_before_write = 0;
     std::uint8_t acknowledge = 0;
     std::uint8_t increment_target = 0;
     std::uint8_t destination_key = 0;
-    std::uint16_t transaction_identifier = 0;
-    std::uint32_t address = 0;
     std::uint8_t extended_address = 0;
-    // Write and read/modify/write data; a read holds some only when it took
-    // them as a default.
-    std::optional<std::vector<std::uint8_t>> data;
-    // Bytes of data; for a read, the number of bytes to read.
-    std::uint32_t data_length = 0;
-    std::optional<std::vector<std::uint8_t>> mask;
     std::uint8_t header_crc = 0;
     std::uint8_t data_crc = 0;
-    RmapPacket packet;
-    unsigned int packet_length = 0;
-    ReceiveBuffer reply_buffer;
-    std::int32_t number = 0;
-    std::uint32_t given_flags = 0;
-    TransferStatus send_status = VANTOR_TRANSFER_NOT_STARTED;
-    TransferStatus read_status = VANTOR_TRANSFER_NOT_STARTED;
-    TransferId send_id = nullptr;
-    TransferId read_id = nullptr;
-    PacketProperties reply_properties{};
-    std::uint32_t number_to_repeat = 0;
-    std::uint32_t times_to_repeat = 0;
-    std::optional<std::string> filename;
-    // After loop expansion: one chain per repetition, the first being the body.
-    std::vector<RmapCommandPtr> children;
-    RmapCommandPtr next;
 
     bool Given(std::uint32_t flag) const { return (given_flags & flag) != 0; }
 };
@@ -94,13 +87,12 @@ struct RmapCommand {
 // A new record of the type with nothing given; none when memory runs out.
 RmapCommandPtr CR_AllocateCommand(RmapCommandType type);
 
-// Releases one command and everything it owns (buffers, packet, loop
-// repetitions).  The command should be unlinked first: a command still
-// linked takes the rest of its chain with it.
-void CR_FreeCommand(RmapCommandPtr command);
-
-// Releases every command of a chain, first to last.
-void CR_FreeCommands(RmapCommandPtr chain);
+// What the chain machinery asks of a record.
+inline bool IsLoop(const RmapCommand &command) { return command.type == RMAP_COMMAND_LOOP; }
+std::uint64_t HeldBytes(const RmapCommand &command);
+RmapCommandPtr CopyRecordFields(const RmapCommand &source);
+void ReportCopyOutOfMemory(const RmapCommand &at);
+void ReportExpansionOutOfMemory(const RmapCommand &loop);
 
 // Whether running the command waits for a reply: reads, read/modify/writes
 // and acknowledged writes.

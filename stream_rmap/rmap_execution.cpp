@@ -6,12 +6,12 @@
 #include <new>
 #include <string>
 
+#include "common/command_chain.h"
 #include "common/display.h"
 #include "common/reply_check.h"
 #include "common/stream_files.h"
 #include "common/stream_run.h"
 #include "device/quill_rmap.h"
-#include "stream_rmap/run_order.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ void StartReplyRead(DeviceHandle device, RmapCommand &command)
         return;
     }
     command.read_status = Vantor_ReadPackets(device, command.reply_buffer.data(), command.reply_buffer.size, 1, 0,
-                                             &command.reply_properties, &command.read_id);
+                                             &command.reply_properties, command.read.Start(device));
 }
 
 void ExecuteCommand(DeviceHandle device, RmapCommand &command, int &errors)
@@ -115,7 +115,8 @@ void ExecuteCommand(DeviceHandle device, RmapCommand &command, int &errors)
     if (CR_ExpectsReply(command)) {
         StartReplyRead(device, command);
     }
-    command.send_status = Vantor_SendPacket(device, command.packet.get(), command.packet_length, 0, &command.send_id);
+    command.send_status =
+        Vantor_SendPacket(device, command.packet.get(), command.packet_length, 0, command.send.Start(device));
     if (command.send_status != VANTOR_TRANSFER_STARTED && command.send_status != VANTOR_TRANSFER_SUCCESS) {
         ConsoleGuard console;
         std::printf("Error sending command %d.\n", command.number);
@@ -135,16 +136,13 @@ void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, in
 {
     if (command.read_status == VANTOR_TRANSFER_STARTED) {
         // Once interrupted, a reply still on its way is not waited for.
-        command.read_status = StreamRunInterrupted() ? Vantor_GetReadStatus(device, command.read_id)
-                                                     : Vantor_WaitOnReadCompleting(device, command.read_id, 0);
+        command.read_status = StreamRunInterrupted() ? Vantor_GetReadStatus(device, command.read.id())
+                                                     : Vantor_WaitOnReadCompleting(device, command.read.id(), 0);
         if (command.read_status == VANTOR_TRANSFER_STARTED) {
             return;
         }
     }
-    if (command.read_id != nullptr) {
-        Vantor_FreeRead(device, command.read_id);
-        command.read_id = nullptr;
-    }
+    command.read.Free();
     // Replies shown on the console erase the progress line; shown in a file they leave it.
     ConsoleGuard console(output == nullptr);
     if (command.read_status == VANTOR_TRANSFER_SUCCESS) {
@@ -184,7 +182,7 @@ bool CollectSend(DeviceHandle device, RmapCommand &command, std::FILE *output, i
     if (command.send_status != VANTOR_TRANSFER_STARTED) {
         return command.send_status == VANTOR_TRANSFER_SUCCESS;
     }
-    command.send_status = Vantor_WaitOnSendCompleting(device, command.send_id, 0);
+    command.send_status = Vantor_WaitOnSendCompleting(device, command.send.id(), 0);
     if (command.send_status == VANTOR_TRANSFER_SUCCESS) {
         return true;
     }
@@ -198,22 +196,13 @@ bool CollectSend(DeviceHandle device, RmapCommand &command, std::FILE *output, i
     return false;
 }
 
-// A reply read whose command never went out: nothing will come.
-void AbandonReply(DeviceHandle device, RmapCommand &command)
-{
-    if (command.read_id != nullptr) {
-        Vantor_FreeRead(device, command.read_id);
-        command.read_id = nullptr;
-    }
-}
-
 } // namespace
 
 long long CR_ExecuteCommands(DeviceHandle device, RmapCommand *chain, std::FILE *, int &errors)
 {
     long long run = 0;
     VisitInRunOrder(chain, [device, &errors, &run](RmapCommand &command) {
-        if (StreamRunInterrupted()) {
+        if (IsLoop(command) || StreamRunInterrupted()) {
             return;
         }
         ExecuteCommand(device, command, errors);
@@ -227,7 +216,7 @@ void CR_WaitOnResponses(DeviceHandle device, RmapCommand *chain, std::FILE *outp
 {
     VisitInRunOrder(chain, [device, output, &errors](RmapCommand &command) {
         // A command whose packet could not be built was counted when it was
-        // not sent; one the run never reached has no packet either.
+        // not sent; one the run never reached has no packet either, nor has a loop.
         if (!command.packet) {
             return;
         }
@@ -236,24 +225,9 @@ void CR_WaitOnResponses(DeviceHandle device, RmapCommand *chain, std::FILE *outp
             if (sent) {
                 AwaitReply(device, command, output, errors);
             } else {
-                AbandonReply(device, command);
+                command.read.Free(); // nothing will come
             }
         }
         ProgressErrors(errors);
     });
-}
-
-void CR_ReleaseCommands(DeviceHandle device, RmapCommandPtr chain)
-{
-    VisitInRunOrder(chain.get(), [device](RmapCommand &command) {
-        if (command.send_id != nullptr) {
-            Vantor_FreeSend(device, command.send_id);
-            command.send_id = nullptr;
-        }
-        if (command.read_id != nullptr) {
-            Vantor_FreeRead(device, command.read_id);
-            command.read_id = nullptr;
-        }
-    });
-    CR_FreeCommands(std::move(chain));
 }

@@ -20,11 +20,7 @@ long long CR_ExecuteCommands(DeviceHandle device, RmapCommand *chain, std::FILE 
 // standard output when output is null), appending read data to the command's
 // file.  A reply that does not answer its command is shown and counted.  Once
 // the run is interrupted, only replies that have already come are shown.
-// Every reply read is released here.
+// Every reply read is released here; the sends go with the chain.
 void CR_WaitOnResponses(DeviceHandle device, RmapCommand *chain, std::FILE *output, int &errors);
-
-// Releases every send of the chain, those in loop repetitions included (and
-// any read still held), then the chain itself.
-void CR_ReleaseCommands(DeviceHandle device, RmapCommandPtr chain);
 
 #endif

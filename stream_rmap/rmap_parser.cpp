@@ -296,11 +296,10 @@ RmapCommandPtr CR_ProcessCommands(std::string_view text, int *output_base, bool 
     if (refused != nullptr) {
         *refused = false;
     }
-    auto fail = [&chain, refused]() {
+    auto fail = [refused]() {
         if (refused != nullptr) {
             *refused = true;
         }
-        CR_FreeCommands(std::move(chain));
         return RmapCommandPtr();
     };
     for (;;) {

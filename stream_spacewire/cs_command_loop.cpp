@@ -6,8 +6,10 @@
 
 #include "app/settings.h"
 #include "cmdlist/read_commands.h"
+#include "common/command_chain.h"
 #include "common/number_base.h"
 #include "common/stream_run.h"
+#include "common/transfer_guard.h"
 #include "stream_spacewire/cs_execution.h"
 #include "stream_spacewire/cs_loop_expansion.h"
 #include "stream_spacewire/cs_parser.h"
@@ -35,15 +37,15 @@ struct RunCount {
     long long in_list = 0;
 };
 
-RunCount CountRun(SpaceWireCommand *list)
+RunCount CountRun(const SpaceWireCommand *list)
 {
     RunCount count;
-    ForEachCommand(list, [&count](SpaceWireCommand &command) {
+    VisitInRunOrder(list, [&count](const SpaceWireCommand &command) {
         if (command.type == SPACEWIRE_COMMAND_LOOP) {
             return;
         }
         ++count.in_list;
-        if (command.submitted || command.status != VANTOR_TRANSFER_NOT_STARTED) {
+        if (Submitted(command) || command.status != VANTOR_TRANSFER_NOT_STARTED) {
             ++count.run;
         }
     });
@@ -69,7 +71,6 @@ RunOutcome CS_CommandLoop(DeviceHandle device, StreamFiles &files)
     const bool parsed = CS_ProcessCommands(*text, list, output_base);
     text.reset();
     if (!parsed || !CS_DealWithLoopCommands(list)) {
-        CS_FreeCommands(list);
         return RUN_LIST_REFUSED;
     }
 
@@ -77,26 +78,32 @@ RunOutcome CS_CommandLoop(DeviceHandle device, StreamFiles &files)
     default_base = output_base > 0 ? output_base : 16;
     std::FILE *output = OpenStreamOutput(files);
     StreamRunBegin(output);
-    Vantor_RegisterReceiveOnAllPorts(device);
-    CS_ExecuteCommandsInOrder(device, list.get(), output, error_count, nullptr);
-    // Which commands ran is read from flags the collection below clears, and
-    // only a run cut short while sending needs it: one stopped later ran all.
-    const bool cut_short = StreamRunInterrupted();
-    RunCount count = cut_short ? CountRun(list.get()) : RunCount{};
-    CS_WaitOnSends(device, list.get(), output, error_count);
-    std::FILE *stream = output != nullptr ? output : stdout;
+    bool cut_short = false;
+    RunCount count;
     {
-        ConsoleGuard console(stream == stdout);
-        std::fputs(BaseComment(default_base), stream);
+        const ReceiveRegistration receiving(device);
+        CS_ExecuteCommandsInOrder(device, list.get(), output, error_count, nullptr);
+        // Which commands ran is read from the transfers the collection below
+        // releases, and only a run cut short while sending needs it: one
+        // stopped later ran all.
+        cut_short = StreamRunInterrupted();
+        if (cut_short) {
+            count = CountRun(list.get());
+        }
+        CS_WaitOnSends(device, list.get(), output, error_count);
+        std::FILE *stream = output != nullptr ? output : stdout;
+        {
+            ConsoleGuard console(stream == stdout);
+            std::fputs(BaseComment(default_base), stream);
+        }
+        CS_WaitOnReads(device, list.get(), stream, error_count);
     }
-    CS_WaitOnReads(device, list.get(), stream, error_count);
-    Vantor_UnregisterReceiveOnAllPorts(device);
     StreamRunEnd();
     if (!cut_short && StreamRunInterrupted()) {
         count.in_list = CountRun(list.get()).in_list;
         count.run = count.in_list;
     }
-    CS_FreeCommands(list);
+    list.reset();
 
     if (StreamRunInterrupted()) {
         ReportInterruption(count.run, count.in_list);

@@ -6,12 +6,16 @@
 #include <utility>
 
 #include "app/settings.h"
+#include "common/command_chain.h"
 #include "common/display.h"
 #include "common/file_open.h"
 #include "common/stream_files.h"
 #include "common/stream_run.h"
 
 namespace {
+
+TransferId SendOf(const SpaceWireCommand &send) { return std::get<OwnedSend>(send.transfer).id(); }
+TransferId ReadOf(const SpaceWireCommand &receive) { return std::get<OwnedRead>(receive.transfer).id(); }
 
 bool Accepted(TransferStatus status)
 {
@@ -61,13 +65,11 @@ void SubmitSend(DeviceHandle device, SpaceWireCommand &send, std::FILE *output, 
     Vantor_EnableSendEEPs(device, send.end_with_eep);
     if (send.packet_count == 1) {
         send.status = Vantor_SendPacket(device, send.data.data(), static_cast<unsigned int>(send.data_length), 0,
-                                        &send.transfer_id);
-        send.submitted = true;
+                                        send.transfer.emplace<OwnedSend>().Start(device));
     } else if (BuildPacketArrays(send)) {
         send.status = Vantor_SendMultiplePacketLengths(device, send.packet_pointers.get(), send.packet_lengths.get(),
                                                        static_cast<unsigned int>(send.packet_count), 0,
-                                                       &send.transfer_id);
-        send.submitted = true;
+                                                       send.transfer.emplace<OwnedSend>().Start(device));
     } else {
         // Never handed to the library: nothing to wait for or release later.
         send.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
@@ -101,8 +103,7 @@ void SubmitReceive(DeviceHandle device, SpaceWireCommand &receive, std::int32_t 
     }
     receive.status = Vantor_ReadPackets(device, receive.buffer.get(), static_cast<unsigned int>(size),
                                         static_cast<unsigned int>(count), 0, receive.properties.get(),
-                                        &receive.transfer_id);
-    receive.submitted = true;
+                                        receive.transfer.emplace<OwnedRead>().Start(device));
     if (!Accepted(receive.status)) {
         ConsoleGuard console;
         std::printf("Error submitting receive command %d: %s\n", receive.number, DisplayStatus(receive.status));
@@ -196,7 +197,7 @@ void WriteReceivedPackets(SpaceWireCommand &receive, std::FILE *stream, std::int
 void CS_ExecuteSendCommands(DeviceHandle device, SpaceWireCommand *list, std::FILE *output,
                             std::int32_t &error_count)
 {
-    ForEachCommand(list, [&](SpaceWireCommand &command) {
+    VisitInRunOrder(list, [&](SpaceWireCommand &command) {
         if (command.type == SPACEWIRE_COMMAND_SEND) {
             SubmitSend(device, command, output, error_count);
         }
@@ -205,7 +206,7 @@ void CS_ExecuteSendCommands(DeviceHandle device, SpaceWireCommand *list, std::FI
 
 void CS_ExecuteReadCommands(DeviceHandle device, SpaceWireCommand *list, std::int32_t &error_count)
 {
-    ForEachCommand(list, [&](SpaceWireCommand &command) {
+    VisitInRunOrder(list, [&](SpaceWireCommand &command) {
         if (command.type == SPACEWIRE_COMMAND_RECEIVE) {
             SubmitReceive(device, command, error_count);
         }
@@ -215,7 +216,7 @@ void CS_ExecuteReadCommands(DeviceHandle device, SpaceWireCommand *list, std::in
 SpaceWireCommand *CS_ExecuteCommandsInOrder(DeviceHandle device, SpaceWireCommand *list, std::FILE *output,
                                             std::int32_t &error_count, SpaceWireCommand *previous)
 {
-    ForEachCommand(list, [&](SpaceWireCommand &command) {
+    VisitInRunOrder(list, [&](SpaceWireCommand &command) {
         if (StreamRunInterrupted()) {
             return;
         }
@@ -227,8 +228,8 @@ SpaceWireCommand *CS_ExecuteCommandsInOrder(DeviceHandle device, SpaceWireComman
             previous = &command;
             break;
         case SPACEWIRE_COMMAND_RECEIVE:
-            if (previous != nullptr && previous->type == SPACEWIRE_COMMAND_SEND && previous->submitted) {
-                previous->status = Vantor_WaitOnSendCompleting(device, previous->transfer_id, 0);
+            if (previous != nullptr && previous->type == SPACEWIRE_COMMAND_SEND && Submitted(*previous)) {
+                previous->status = Vantor_WaitOnSendCompleting(device, SendOf(*previous), 0);
                 // Collected here, so the final collection passes it over:
                 // its failure is reported now, once.
                 if (previous->status != VANTOR_TRANSFER_SUCCESS) {
@@ -238,8 +239,8 @@ SpaceWireCommand *CS_ExecuteCommandsInOrder(DeviceHandle device, SpaceWireComman
             ExecuteAlone(command, [&](SpaceWireCommand *alone) {
                 CS_ExecuteReadCommands(device, alone, error_count);
             });
-            if (command.submitted) {
-                command.status = Vantor_WaitOnReadCompleting(device, command.transfer_id, 0);
+            if (Submitted(command)) {
+                command.status = Vantor_WaitOnReadCompleting(device, ReadOf(command), 0);
                 if (command.status == VANTOR_TRANSFER_SUCCESS) {
                     ProgressReceived();
                 }
@@ -250,7 +251,7 @@ SpaceWireCommand *CS_ExecuteCommandsInOrder(DeviceHandle device, SpaceWireComman
         case SPACEWIRE_COMMAND_LOOP:
             // A loop that repeats something passes the previous command
             // through its repetitions; one that repeats nothing takes its place.
-            if (command.number_to_repeat <= 0) {
+            if (command.number_to_repeat == 0) {
                 previous = &command;
             }
             break;
@@ -261,34 +262,32 @@ SpaceWireCommand *CS_ExecuteCommandsInOrder(DeviceHandle device, SpaceWireComman
 
 void CS_WaitOnSends(DeviceHandle device, SpaceWireCommand *list, std::FILE *output, std::int32_t &error_count)
 {
-    ForEachCommand(list, [&](SpaceWireCommand &send) {
-        if (send.type != SPACEWIRE_COMMAND_SEND || !send.submitted) {
+    VisitInRunOrder(list, [&](SpaceWireCommand &send) {
+        if (send.type != SPACEWIRE_COMMAND_SEND || !Submitted(send)) {
             return;
         }
         if (send.status == VANTOR_TRANSFER_STARTED) {
-            send.status = Vantor_WaitOnSendCompleting(device, send.transfer_id, 0);
+            send.status = Vantor_WaitOnSendCompleting(device, SendOf(send), 0);
             if (send.status != VANTOR_TRANSFER_SUCCESS) {
                 ReportSendFailure(send, output, error_count);
             }
         }
-        Vantor_FreeSend(device, send.transfer_id);
-        send.transfer_id = nullptr;
-        send.submitted = false;
+        send.transfer = std::monostate{};
     });
 }
 
 void CS_WaitOnReads(DeviceHandle device, SpaceWireCommand *list, std::FILE *stream, std::int32_t &error_count)
 {
-    ForEachCommand(list, [&](SpaceWireCommand &receive) {
+    VisitInRunOrder(list, [&](SpaceWireCommand &receive) {
         if (receive.type != SPACEWIRE_COMMAND_RECEIVE) {
             return;
         }
         // An interrupted run leaves the receives it never reached; they have no result.
-        if (!receive.submitted && receive.status == VANTOR_TRANSFER_NOT_STARTED && StreamRunInterrupted()) {
+        if (!Submitted(receive) && receive.status == VANTOR_TRANSFER_NOT_STARTED && StreamRunInterrupted()) {
             return;
         }
-        if (receive.submitted && receive.status == VANTOR_TRANSFER_STARTED) {
-            receive.status = Vantor_WaitOnReadCompleting(device, receive.transfer_id, 0);
+        if (Submitted(receive) && receive.status == VANTOR_TRANSFER_STARTED) {
+            receive.status = Vantor_WaitOnReadCompleting(device, ReadOf(receive), 0);
         }
         ConsoleGuard console(stream == stdout);
         if (receive.status != VANTOR_TRANSFER_SUCCESS && receive.status != VANTOR_TRANSFER_ERROR_TIMEOUT) {
@@ -297,10 +296,6 @@ void CS_WaitOnReads(DeviceHandle device, SpaceWireCommand *list, std::FILE *stre
             CountFailure(receive, error_count);
         }
         WriteReceivedPackets(receive, stream, error_count);
-        if (receive.submitted) {
-            Vantor_FreeRead(device, receive.transfer_id);
-            receive.transfer_id = nullptr;
-            receive.submitted = false;
-        }
+        receive.transfer = std::monostate{};
     });
 }

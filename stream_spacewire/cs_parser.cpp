@@ -124,8 +124,9 @@ bool ReplicatePacket(SpaceWireCommand &command)
 // A count or length property, its letter just behind: a single value of at
 // least minimum, or the property's message naming the command.  A value
 // written too large is told of only when what is left of it would be taken.
+template <typename Field>
 bool ReadCount(std::string_view text, std::size_t &cursor, std::int32_t minimum, const char *message,
-               std::int32_t number, std::int32_t &field)
+               std::int32_t number, Field &field)
 {
     const std::string_view letter = text.substr(cursor - 2, 1);
     const std::optional<SingleValue> value = ReadSingleValue(text, cursor);
@@ -133,7 +134,7 @@ bool ReadCount(std::string_view text, std::size_t &cursor, std::int32_t minimum,
         std::printf(message, number);
         return false;
     }
-    field = value->value;
+    field = static_cast<Field>(value->value); // at least minimum, which is not negative
     return true;
 }
 

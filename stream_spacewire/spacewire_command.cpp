@@ -1,46 +1,49 @@
 #include "stream_spacewire/spacewire_command.h"
 
-#include <utility>
+#include <cstdio>
+#include <new>
 
-namespace {
-
-// Moves every child list of record into the chain in front of rest, so that
-// the record can be destroyed without destroying a list inside it.  Each
-// child chain is walked once to find its tail; every record is spliced at
-// most once, so releasing a whole tree costs time linear in its size and no
-// memory beyond the records themselves.
-void SpliceChildrenInFront(SpaceWireCommand &record, SpaceWireCommandList &rest)
+// Execution state is not copied.
+SpaceWireCommandList CopyRecordFields(const SpaceWireCommand &source)
 {
-    for (auto child = record.children.rbegin(); child != record.children.rend(); ++child) {
-        SpaceWireCommandList list = std::move(*child);
-        if (!list) {
-            continue;
-        }
-        SpaceWireCommand *tail = list.get();
-        while (tail->next) {
-            tail = tail->next.get();
-        }
-        tail->next = std::move(rest);
-        rest = std::move(list);
+    SpaceWireCommandList copy(new (std::nothrow) SpaceWireCommand(source.type, source.number));
+    if (!copy) {
+        ReportCopyOutOfMemory(source);
+        return nullptr;
     }
-    record.children.clear();
+    copy->packet_count = source.packet_count;
+    switch (source.type) {
+    case SPACEWIRE_COMMAND_SEND:
+        copy->data_length = source.data_length;
+        copy->end_with_eep = source.end_with_eep;
+        try {
+            copy->data = source.data;
+        } catch (const std::bad_alloc &) {
+            std::printf("Error, couldn't allocate memory for copied send command %d's data\n", source.number);
+            return nullptr;
+        }
+        break;
+    case SPACEWIRE_COMMAND_RECEIVE:
+        copy->packet_length = source.packet_length;
+        try {
+            copy->filename = source.filename;
+        } catch (const std::bad_alloc &) {
+            std::printf("Error, couldn't allocate memory for copied read command %d's filename\n", source.number);
+            return nullptr;
+        }
+        break;
+    case SPACEWIRE_COMMAND_LOOP:
+        break;
+    }
+    return copy;
 }
 
-} // namespace
-
-SpaceWireCommand::~SpaceWireCommand()
+void ReportCopyOutOfMemory(const SpaceWireCommand &at)
 {
-    SpaceWireCommandList rest = std::move(next);
-    SpliceChildrenInFront(*this, rest);
-    while (rest) {
-        SpaceWireCommandList following = std::move(rest->next);
-        SpliceChildrenInFront(*rest, following);
-        // The record has neither a next nor children now: its destructor ends here.
-        rest = std::move(following);
-    }
+    std::printf("Error, couldn't allocate memory for copied command %d\n", at.number);
 }
 
-void CS_FreeCommands(SpaceWireCommandList &list)
+void ReportExpansionOutOfMemory(const SpaceWireCommand &loop)
 {
-    list.reset();
+    std::printf("Could not allocate memory for children of loop command %d\n", loop.number);
 }

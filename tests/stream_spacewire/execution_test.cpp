@@ -114,15 +114,4 @@ TEST_F(Execution, RefusedReadIsReportedTwiceButCountedOnce)
     EXPECT_EQ(errors_, 1);
 }
 
-TEST_F(Execution, DeeplyNestedLoopsRun)
-{
-    std::string text;
-    for (int i = 0; i < 300000; ++i) {
-        text += "L n:1 t:1;";
-    }
-    ExecuteInOrder(text + "S d:1; R l:4;");
-    EXPECT_EQ(Collect(), "F 1 EOP\n");
-    EXPECT_EQ(errors_, 0);
-}
-
 } // namespace

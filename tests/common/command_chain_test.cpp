@@ -1,0 +1,192 @@
+// The command tree both stream modes share, on a record of its own: loop
+// shapes and short bodies, sizing against the limit, copies, and chains
+// longer and deeper than any call stack.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "common/command_chain.h"
+#include "support/capture_stdout.h"
+
+namespace {
+
+long long live_records = 0;
+
+struct Node : ChainLinks<Node> {
+    Node() { ++live_records; }
+    ~Node() { --live_records; }
+    bool loop = false;
+    std::string payload; // "!" cannot be copied
+};
+
+bool IsLoop(const Node &node) { return node.loop; }
+std::uint64_t HeldBytes(const Node &node) { return node.payload.size(); }
+std::unique_ptr<Node> CopyRecordFields(const Node &source)
+{
+    auto copy = source.payload == "!" ? nullptr : std::make_unique<Node>();
+    if (copy) {
+        copy->loop = source.loop;
+        copy->payload = source.payload;
+    }
+    return copy;
+}
+void ReportCopyOutOfMemory(const Node &) {}
+void ReportExpansionOutOfMemory(const Node &) {}
+
+constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
+
+// A chain from a shape such as "L(2,3) X Y": L(N,T) is a loop, any other word
+// a record holding that word.  Records are numbered from 0 as written.
+std::unique_ptr<Node> ChainOf(const std::string &shape)
+{
+    std::unique_ptr<Node> chain;
+    std::unique_ptr<Node> *tail = &chain;
+    std::istringstream words(shape);
+    std::int32_t number = 0;
+    for (std::string word; words >> word; tail = &(*tail)->next) {
+        *tail = std::make_unique<Node>();
+        (*tail)->number = number++;
+        (*tail)->loop = std::sscanf(word.c_str(), "L(%u,%u)", &(*tail)->number_to_repeat, &(*tail)->times_to_repeat) == 2;
+        (*tail)->payload = (*tail)->loop ? "" : word;
+    }
+    return chain;
+}
+
+// Every record in run order, loops as "L<number>", blank-separated; with
+// counts, loops as "L<number>(<number to repeat>,<times>)".
+std::string RunOrder(const Node *chain, bool counts = false)
+{
+    std::string order;
+    VisitInRunOrder(chain, [&](const Node &node) {
+        order += std::string(order.empty() ? "" : " ") + (node.loop ? "L" : "") + std::to_string(node.number);
+        if (node.loop && counts) {
+            order += "(" + std::to_string(node.number_to_repeat) + "," + std::to_string(node.times_to_repeat) + ")";
+        }
+    });
+    return order;
+}
+
+// The run order of the shape expanded, or what expansion printed.  Every
+// record it dropped or copied is accounted for once the chain goes.
+std::string Expanded(const std::string &shape, std::uint64_t limit = kNoLimit)
+{
+    std::unique_ptr<Node> chain = ChainOf(shape);
+    CaptureStdout capture;
+    const bool expanded = ExpandLoops(chain.get(), limit);
+    const std::string outcome = expanded ? RunOrder(chain.get()) : capture.Take();
+    chain.reset();
+    EXPECT_EQ(live_records, 0) << shape;
+    return outcome;
+}
+
+TEST(CommandChain, LoopsRunTheirBodiesAsOftenAsTheySay)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"L(2,3) X Y Z", "L0 1 2 1 2 1 2 3"},
+        {"L(2,1) X Y", "L0 1 2"},
+        {"X L(0,5) Y", "0 L1 2"},
+        // A loop repeating nothing, or a nested loop with its body, is one record of a body.
+        {"L(2,2) L(0,7) X Y", "L0 L1 2 L1 2 3"},
+        {"L(2,2) L(1,3) X Y", "L0 L1 2 2 2 3 L1 2 2 2 3"},
+        {"L(2,2) L(2,2) L(1,2) X Y Z", "L0 L1 L2 3 3 4 L2 3 3 4 5 L1 L2 3 3 4 L2 3 3 4 5"},
+        // Zero repetitions drop the body, nested loops with all of theirs.
+        {"L(2,0) X Y Z", "L0 3"},
+        {"L(2,2) X L(1,0) Y Z", "L0 1 L2 1 L2 4"},
+        {"L(1,0) L(1,0) L(1,0) X Y", "L0 4"},
+        {"L(2,0) L(2,5) X L(1,9) Y Z W", "L0 6"},
+        // Bodies that run past the end name the loop whose body it is.
+        {"X L(1,0)", "Not enough commands present for loop command 1\n"},
+        {"L(2,3) X L(3,2) Y", "Not enough commands present for loop command 2\n"},
+        {"L(3,0) X L(2,1) Y", "Not enough commands present for loop command 0\n"},
+        {"L(2,2) L(1,2) X", "Not enough commands present for loop command 0\n"},
+        {"L(1,2) X L(2,2) Y", "Not enough commands present for loop command 2\n"},
+        {"L(1,0) L(3,1) X Y", "Not enough commands present for loop command 0\n"},
+        {"L(4294967295,0) X", "Not enough commands present for loop command 0\n"},
+        {"L(4294967295,4294967295)", "Not enough commands present for loop command 0\n"},
+    };
+    for (const auto &[shape, outcome] : cases) {
+        EXPECT_EQ(Expanded(shape), outcome) << shape;
+    }
+}
+
+TEST(CommandChain, SizingRefusesTheFirstLoopPastTheLimitBeforeAnyCopy)
+{
+    constexpr std::uint64_t kRecord = 2 * sizeof(Node), kSlot = sizeof(std::unique_ptr<Node>);
+    const std::uint64_t x = kRecord + 2 * 4; // "XXXX"
+    const std::uint64_t loop = kRecord + 3 * (x + kSlot);
+    const std::string refused = "Could not allocate memory for children of loop command ";
+    EXPECT_EQ(Expanded("L(1,3) XXXX", loop) + Expanded("L(1,3) XXXX", loop - 1), "L0 1 1 1" + refused + "0\n");
+    // What stands before a loop counts towards the whole; a loop is judged
+    // when it is complete, before what follows it.
+    EXPECT_EQ(Expanded("Y L(1,3) XXXX", loop + kRecord + 2), "0 L1 2 2 2");
+    EXPECT_EQ(Expanded("Y L(1,3) XXXX", loop + kRecord + 1), refused + "1\n");
+    EXPECT_EQ(Expanded("L(1,3) XXXX YY", loop), "L0 1 1 1 2");
+    // Sizes stop at the largest value instead of wrapping to a small one.
+    EXPECT_EQ(Expanded("L(1,4294967295) L(1,4294967295) L(1,4294967295) X", kNoLimit - 1), refused + "1\n");
+    // Loops inside a dropped body are never made.
+    EXPECT_EQ(Expanded("L(1,0) L(1,4294967295) L(1,4294967295) X Y", 4 * kRecord), "L0 4");
+
+    // The innermost loop is finished first.
+    EXPECT_EQ(Expanded("L(1,2) L(1,2) X", 2 * kRecord), refused + "1\n");
+}
+
+TEST(CommandChain, CopiesAreIndependentOfTheOriginal)
+{
+    std::unique_ptr<Node> chain = ChainOf("A L(2,2) L(1,2) B C D");
+    ASSERT_TRUE(ExpandLoops(chain.get(), kNoLimit));
+    const std::string order = RunOrder(chain.get(), true);
+    EXPECT_EQ(order, "0 L1(2,2) L2(1,2) 3 3 4 L2(1,2) 3 3 4 5");
+    const long long records = live_records;
+    std::unique_ptr<Node> copy = std::make_unique<Node>();
+    ASSERT_TRUE(CopyChain(copy, static_cast<const Node *>(chain.get())));
+    EXPECT_EQ(live_records, 2 * records) << "the copy's first record replaced what copy held";
+    EXPECT_EQ(RunOrder(copy.get(), true), order);
+    std::string payloads;
+    VisitInRunOrder(copy.get(), [&payloads](Node &node) { payloads += node.payload, node.number += 100; });
+    EXPECT_EQ(payloads, "ABBCBBCD");
+    EXPECT_EQ(RunOrder(chain.get(), true), order);
+    copy.reset();
+    EXPECT_EQ(live_records, records);
+    chain.reset();
+    // A record that cannot be copied fails the expansion; what was made goes with the chain.
+    EXPECT_EQ(Expanded("L(2,3) X !"), "");
+}
+
+TEST(CommandChain, LongChainsAndDeepNestingNeedNoRecursion)
+{
+    constexpr int kLong = 2000000, kDeep = 300000;
+    std::string shape;
+    for (int i = 0; i < kLong; ++i) {
+        shape += "X ";
+    }
+    std::unique_ptr<Node> chain = ChainOf(shape.substr(0, shape.size() - 1));
+    long long visited = 0;
+    VisitInRunOrder(chain.get(), [&visited](const Node &node) { visited += node.number == visited ? 1 : 0; });
+    EXPECT_EQ(visited, kLong);
+    chain.reset();
+    EXPECT_EQ(live_records, 0);
+    // kDeep loops each repeating the next once, all repeated twice; then all dropped.
+    std::string nest;
+    for (int i = 0; i < kDeep; ++i) {
+        nest += "L(1,1) ";
+    }
+    for (const char *outer : {"L(1,2) ", "L(1,0) "}) {
+        chain = ChainOf(outer + nest + "X Y");
+        ASSERT_TRUE(ExpandLoops(chain.get(), kNoLimit));
+        std::string run;
+        VisitInRunOrder(chain.get(), [&run](const Node &node) { run += node.payload; });
+        EXPECT_EQ(run, outer[4] == '2' ? "XXY" : "Y");
+        std::unique_ptr<Node> copy;
+        ASSERT_TRUE(CopyChain(copy, static_cast<const Node *>(chain.get())));
+        chain.reset();
+        copy.reset();
+        EXPECT_EQ(live_records, 0);
+    }
+}
+
+} // namespace
