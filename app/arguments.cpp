@@ -64,7 +64,19 @@ void DoubtNumber(const char *argument, bool whole, const std::string &used, bool
     }
 }
 
-enum class Option { Device, Mode, CommandList, Output, Timeout, ReceiveBuffer, DumpCommandList, Help, Strict, None };
+enum class Option {
+    Device,
+    Mode,
+    CommandList,
+    Output,
+    Timeout,
+    ReceiveBuffer,
+    DumpCommandList,
+    Json,
+    Help,
+    Strict,
+    None
+};
 
 struct OptionName {
     Option option;
@@ -81,6 +93,7 @@ constexpr OptionName kOptions[] = {
     {Option::Timeout, "-timeout", '='},
     {Option::ReceiveBuffer, "-receive_buf", '='},
     {Option::DumpCommandList, "-dump_cmdlist", '='},
+    {Option::Json, "-json", '='},
     {Option::Help, "-help", '\0'},
     {Option::Strict, "-strict", '\0'},
 };
@@ -155,6 +168,9 @@ void ProcessArguments(int argc, char **argv)
         }
         case Option::DumpCommandList:
             specified_dump_output_file = value;
+            break;
+        case Option::Json:
+            specified_json_file = value;
             break;
         case Option::Strict:
             strict_mode = true;

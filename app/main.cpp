@@ -66,6 +66,9 @@ int main(int argc, char **argv)
         files.command_list = GetInputCommandFile(specified_input_file);
         files.output_path = GetOutputCommandFile(specified_output_file);
         files.dump_path = GetDumpCommandOutputFile(specified_dump_output_file);
+        if (specified_json_file != nullptr && *specified_json_file != '\0') {
+            files.json_path = specified_json_file;
+        }
     }
 
     // Output or dump files naming the list (or each other) refuse the run

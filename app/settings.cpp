@@ -8,4 +8,5 @@ const char *specified_mode = nullptr;
 const char *specified_input_file = nullptr;
 const char *specified_output_file = nullptr;
 const char *specified_dump_output_file = nullptr;
+const char *specified_json_file = nullptr;
 bool strict_mode = false;

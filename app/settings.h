@@ -16,6 +16,8 @@ extern const char *specified_mode;
 extern const char *specified_input_file;
 extern const char *specified_output_file;
 extern const char *specified_dump_output_file;
+// -json=PATH: the JSON Lines record of a stream run; null when not asked for.
+extern const char *specified_json_file;
 // -strict: values that do not fit, and similar doubts, are errors instead of
 // warnings, and the exit status tells how the run went.
 extern bool strict_mode;

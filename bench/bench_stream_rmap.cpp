@@ -62,10 +62,12 @@ void ResetPeak()
     clear << "5";
 }
 
-void RunList(benchmark::State &state, const std::string &text, std::int64_t commands)
+// With json, the JSON Lines record goes to /dev/null beside the output.
+void RunList(benchmark::State &state, const std::string &text, std::int64_t commands, bool json = false)
 {
     std::FILE *list = std::tmpfile();
     std::FILE *output = std::fopen("/dev/null", "w");
+    std::FILE *record = json ? std::fopen("/dev/null", "w") : nullptr;
     if (list == nullptr || output == nullptr) {
         state.SkipWithError("cannot open the list or the output");
         return;
@@ -87,6 +89,7 @@ void RunList(benchmark::State &state, const std::string &text, std::int64_t comm
         StreamFiles files;
         files.command_list = list;
         files.output = output;
+        files.json = record;
         CR_CommandLoop(device, files);
 
         state.PauseTiming();
@@ -95,6 +98,9 @@ void RunList(benchmark::State &state, const std::string &text, std::int64_t comm
     }
     std::fclose(list);
     std::fclose(output);
+    if (record != nullptr) {
+        std::fclose(record);
+    }
     state.SetItemsProcessed(state.iterations() * commands);
     state.counters["commands"] = static_cast<double>(commands);
     state.counters["peak_bytes_per_command"] = static_cast<double>(peak) / static_cast<double>(commands);
@@ -105,6 +111,13 @@ void BM_ReadsAndWrites(benchmark::State &state)
     RunList(state, ReadsAndWrites(state.range(0)), state.range(0));
 }
 BENCHMARK(BM_ReadsAndWrites)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+// The cost of -json: the same 100,000 commands with their JSON Lines record.
+void BM_ReadsAndWritesWithJson(benchmark::State &state)
+{
+    RunList(state, ReadsAndWrites(state.range(0)), state.range(0), true);
+}
+BENCHMARK(BM_ReadsAndWritesWithJson)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 void BM_LoopOverOneRead(benchmark::State &state)
 {

@@ -90,19 +90,25 @@ bool StreamFilesAreDistinct(const StreamFiles &files)
         }
         return false;
     };
-    if (is_list(files.output_path, "output") || is_list(files.dump_path, "dump")) {
+    if (is_list(files.output_path, "output") || is_list(files.dump_path, "dump") ||
+        is_list(files.json_path, "JSON")) {
         return false;
     }
-    if (files.output_path && files.dump_path) {
-        const FileIdentity output = IdentityOf(*files.output_path);
-        const FileIdentity dump = IdentityOf(*files.dump_path);
-        if (SameFile(output, dump) || (!output.exists && SamePath(*files.output_path, *files.dump_path))) {
-            std::printf("Error: the output file and the dump file are the same file '%s'; the list is not run.\n",
-                        files.output_path->c_str());
+    const auto same = [](const std::optional<std::string> &a, const std::optional<std::string> &b,
+                         const char *names) {
+        if (!a || !b) {
             return false;
         }
-    }
-    return true;
+        const FileIdentity first = IdentityOf(*a);
+        if (SameFile(first, IdentityOf(*b)) || (!first.exists && SamePath(*a, *b))) {
+            std::printf("Error: %s are the same file '%s'; the list is not run.\n", names, a->c_str());
+            return true;
+        }
+        return false;
+    };
+    return !same(files.output_path, files.dump_path, "the output file and the dump file") &&
+           !same(files.output_path, files.json_path, "the output file and the JSON file") &&
+           !same(files.dump_path, files.json_path, "the dump file and the JSON file");
 }
 
 void WriteStreamDump(StreamFiles &files, const std::string &text)
@@ -121,6 +127,9 @@ std::FILE *OpenStreamOutput(StreamFiles &files)
     if (files.output == nullptr && files.output_path) {
         files.output = OpenNamed(*files.output_path, "output", "the output goes to the console.");
     }
+    if (files.json == nullptr && files.json_path) {
+        files.json = OpenNamed(*files.json_path, "JSON", "no JSON Lines record is kept.");
+    }
     return files.output;
 }
 
@@ -128,7 +137,8 @@ bool CloseStreamFiles(StreamFiles &files)
 {
     const bool output_kept = Close(files.output, files.output_path, "output");
     const bool dump_kept = Close(files.dump, files.dump_path, "dump");
-    return output_kept && dump_kept;
+    const bool json_kept = Close(files.json, files.json_path, "JSON");
+    return output_kept && dump_kept && json_kept;
 }
 
 void ReportDataFileFailure(int command_number, const std::string &path, int reason)

@@ -12,10 +12,12 @@ struct StreamFiles {
     std::FILE *command_list = nullptr;      // read from; closed by its owner
     std::optional<std::string> output_path; // none: results go to the console
     std::optional<std::string> dump_path;   // none: the list is not dumped
+    std::optional<std::string> json_path;   // none: no JSON Lines record
     // Opened by the functions below; closed with CloseStreamFiles.  A caller
     // may set output itself instead of naming a path.
     std::FILE *output = nullptr;
     std::FILE *dump = nullptr;
+    std::FILE *json = nullptr;
 };
 
 // False, after saying which, when the output or dump file is the command
@@ -28,7 +30,9 @@ bool StreamFilesAreDistinct(const StreamFiles &files);
 void WriteStreamDump(StreamFiles &files, const std::string &text);
 
 // Opens the output file when one is named and it is not open yet.  One that
-// cannot be opened is reported; results then go to the console.
+// cannot be opened is reported; results then go to the console.  The JSON
+// Lines file is opened with it (one that cannot be opened is reported, and
+// the run goes on without it).
 std::FILE *OpenStreamOutput(StreamFiles &files);
 
 // Closes the output and dump files; a write that failed on the way (a full

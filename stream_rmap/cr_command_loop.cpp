@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "cmdlist/read_commands.h"
 #include "common/command_chain.h"
+#include "common/stream_journal.h"
 #include "common/stream_run.h"
 #include "common/transfer_guard.h"
 #include "stream_rmap/rmap_execution.h"
@@ -55,6 +56,7 @@ RunOutcome CR_CommandLoop(DeviceHandle device, StreamFiles &files)
     std::FILE *output = OpenStreamOutput(files);
 
     StreamRunBegin(output);
+    JournalBegin(files.json);
     long long run = 0;
     {
         const ReceiveRegistration receiving(device);
@@ -70,5 +72,8 @@ RunOutcome CR_CommandLoop(DeviceHandle device, StreamFiles &files)
     } else {
         std::puts("The command list was successfully executed.");
     }
+    JournalCount().commands = run;
+    JournalCount().errors = errors;
+    JournalEnd(StreamRunInterrupted());
     return errors != 0 ? RUN_COUNTED_ERRORS : RUN_SUCCEEDED;
 }

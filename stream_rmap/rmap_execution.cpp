@@ -10,6 +10,7 @@
 #include "common/display.h"
 #include "common/reply_check.h"
 #include "common/stream_files.h"
+#include "common/stream_journal.h"
 #include "common/stream_run.h"
 #include "device/quill_rmap.h"
 
@@ -117,6 +118,7 @@ void ExecuteCommand(DeviceHandle device, RmapCommand &command, int &errors)
     }
     command.send_status =
         Vantor_SendPacket(device, command.packet.get(), command.packet_length, 0, command.send.Start(device));
+    JournalHanded(&command);
     if (command.send_status != VANTOR_TRANSFER_STARTED && command.send_status != VANTOR_TRANSFER_SUCCESS) {
         ConsoleGuard console;
         std::printf("Error sending command %d.\n", command.number);
@@ -132,7 +134,14 @@ ExpectedReply ExpectedReplyOf(const RmapCommand &command)
                          static_cast<long long>(ReplyDataLength(command)));
 }
 
-void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, int &errors)
+// What waiting for a command's reply found, for the JSON Lines record.
+struct ReplySeen {
+    bool shown = false;   // a reply came and was displayed
+    bool matches = false; // and it answers the command
+    RmapPacketInfo record{};
+};
+
+void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, int &errors, ReplySeen &seen)
 {
     if (command.read_status == VANTOR_TRANSFER_STARTED) {
         // Once interrupted, a reply still on its way is not waited for.
@@ -157,6 +166,7 @@ void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, in
         }
         ProgressReceived();
         bool failed = !CheckReplyMatches(shown.record, ExpectedReplyOf(command), command.number, output);
+        seen = ReplySeen{true, !failed, shown.record};
         if (shown.data_file_error != 0) {
             ReportDataFileFailure(command.number, *command.filename, shown.data_file_error);
             failed = true;
@@ -172,6 +182,78 @@ void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, in
     if (output != nullptr) {
         std::fputs("Error receiving acknowledgement\n", output);
     }
+}
+
+const char *KindName(RmapCommandType type)
+{
+    return type == RMAP_COMMAND_WRITE ? "write" : type == RMAP_COMMAND_READ ? "read" : "read/modify/write";
+}
+
+void RecordInJournal(const RmapCommand &command, bool sent, const ReplySeen &seen)
+{
+    JsonLine &line = JournalCommand(&command, command.number, KindName(command.type));
+    line.Object("sent");
+    const std::vector<std::uint8_t> &destination = *command.destination_address;
+    const std::vector<std::uint8_t> &source = *command.source_address;
+    line.Number("target_logical_address", std::int64_t{destination.empty() ? 0 : destination.back()});
+    line.Number("initiator_logical_address", std::int64_t{source.empty() ? 0 : source.back()});
+    line.Hex("destination_address", destination);
+    line.Hex("source_address", source);
+    line.Number("key", std::int64_t{command.destination_key});
+    line.Number("transaction_identifier", std::int64_t{command.transaction_identifier});
+    line.Number("extended_address", std::int64_t{command.extended_address});
+    line.Number("address", std::int64_t{command.address});
+    // As sent: a read/modify/write carries its mask beside the data.
+    const std::uint64_t sent_length = command.type == RMAP_COMMAND_READ_MODIFY_WRITE ? 2 * ReplyDataLength(command)
+                                                                                      : ReplyDataLength(command);
+    line.Number("data_length", static_cast<std::int64_t>(sent_length));
+    line.Boolean("verify", command.verify_before_write != 0);
+    line.Boolean("acknowledge", command.acknowledge != 0);
+    line.Boolean("increment", command.increment_target != 0);
+    if (command.type != RMAP_COMMAND_READ && command.data) {
+        line.Hex("data", *command.data);
+    }
+    if (command.type == RMAP_COMMAND_READ_MODIFY_WRITE && command.mask) {
+        line.Hex("mask", std::span(command.mask->data(), std::min(command.mask->size(), command.data->size())));
+    }
+    line.End();
+    const auto error = [&line](const char *which, int status, const char *text) {
+        line.Text("outcome", "error");
+        line.Object("error");
+        line.Text("which", which);
+        if (status >= 0) {
+            line.Number("status", std::int64_t{status});
+        }
+        line.Text("text", text);
+        line.End();
+    };
+    if (!sent) {
+        error("send", command.send_status, DisplayStatus(command.send_status));
+    } else if (!CR_ExpectsReply(command)) {
+        line.Text("outcome", "no reply expected");
+    } else if (seen.shown) {
+        line.Text("outcome", "reply");
+        line.Object("reply");
+        const unsigned status = RMAP_GetStatus(&seen.record);
+        line.Number("status", std::int64_t{status});
+        line.Text("status_text", RmapStatusText(status));
+        line.Number("transaction_identifier", std::int64_t{RMAP_GetTransactionID(&seen.record)});
+        unsigned int length = 0;
+        if (const unsigned char *data = RMAP_GetData(&seen.record, &length); data != nullptr && length > 0) {
+            line.Hex("data", std::span(data, length));
+        }
+        line.Boolean("matches_command", seen.matches);
+        line.End();
+    } else if (command.read_status == VANTOR_TRANSFER_ERROR_TIMEOUT) {
+        line.Text("outcome", "timeout");
+    } else if (command.read_status == VANTOR_TRANSFER_SUCCESS) {
+        error("reply", -1, "not a valid RMAP reply");
+    } else if (command.read_status == VANTOR_TRANSFER_STARTED) {
+        line.Text("outcome", "not collected"); // the run was interrupted first
+    } else {
+        error("receive", command.read_status, DisplayStatus(command.read_status));
+    }
+    JournalWrite();
 }
 
 // The final status of a command's send.  A send that was accepted but did not
@@ -221,12 +303,19 @@ void CR_WaitOnResponses(DeviceHandle device, RmapCommand *chain, std::FILE *outp
             return;
         }
         const bool sent = CollectSend(device, command, output, errors);
+        ReplySeen seen;
         if (CR_ExpectsReply(command)) {
             if (sent) {
-                AwaitReply(device, command, output, errors);
+                AwaitReply(device, command, output, errors, seen);
             } else {
                 command.read.Free(); // nothing will come
             }
+        }
+        JournalCount().replies += seen.shown ? 1 : 0;
+        JournalCount().timeouts += command.read_status == VANTOR_TRANSFER_ERROR_TIMEOUT ? 1 : 0;
+        if (JournalOn()) {
+            JournalCollected(&command);
+            RecordInJournal(command, sent, seen);
         }
         ProgressErrors(errors);
     });

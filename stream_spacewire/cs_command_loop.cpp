@@ -8,6 +8,7 @@
 #include "cmdlist/read_commands.h"
 #include "common/command_chain.h"
 #include "common/number_base.h"
+#include "common/stream_journal.h"
 #include "common/stream_run.h"
 #include "common/transfer_guard.h"
 #include "stream_spacewire/cs_execution.h"
@@ -78,6 +79,7 @@ RunOutcome CS_CommandLoop(DeviceHandle device, StreamFiles &files)
     default_base = output_base > 0 ? output_base : 16;
     std::FILE *output = OpenStreamOutput(files);
     StreamRunBegin(output);
+    JournalBegin(files.json);
     bool cut_short = false;
     RunCount count;
     {
@@ -99,6 +101,9 @@ RunOutcome CS_CommandLoop(DeviceHandle device, StreamFiles &files)
         CS_WaitOnReads(device, list.get(), stream, error_count);
     }
     StreamRunEnd();
+    if (JournalOn() || strict_mode) {
+        CS_RecordRun(list.get());
+    }
     if (!cut_short && StreamRunInterrupted()) {
         count.in_list = CountRun(list.get()).in_list;
         count.run = count.in_list;
@@ -112,6 +117,8 @@ RunOutcome CS_CommandLoop(DeviceHandle device, StreamFiles &files)
     } else {
         std::puts("The command list was successfully executed.");
     }
+    JournalCount().errors = error_count;
+    JournalEnd(StreamRunInterrupted());
     Vantor_EnableSendEEPs(device, 0);
     return error_count != 0 ? RUN_COUNTED_ERRORS : RUN_SUCCEEDED;
 }

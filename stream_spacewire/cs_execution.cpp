@@ -10,6 +10,7 @@
 #include "common/display.h"
 #include "common/file_open.h"
 #include "common/stream_files.h"
+#include "common/stream_journal.h"
 #include "common/stream_run.h"
 
 namespace {
@@ -74,6 +75,7 @@ void SubmitSend(DeviceHandle device, SpaceWireCommand &send, std::FILE *output, 
         // Never handed to the library: nothing to wait for or release later.
         send.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
     }
+    JournalHanded(&send);
     if (!Accepted(send.status)) {
         ReportSubmissionFailure(send, output, error_count);
     }
@@ -104,6 +106,7 @@ void SubmitReceive(DeviceHandle device, SpaceWireCommand &receive, std::int32_t 
     receive.status = Vantor_ReadPackets(device, receive.buffer.get(), static_cast<unsigned int>(size),
                                         static_cast<unsigned int>(count), 0, receive.properties.get(),
                                         receive.transfer.emplace<OwnedRead>().Start(device));
+    JournalHanded(&receive);
     if (!Accepted(receive.status)) {
         ConsoleGuard console;
         std::printf("Error submitting receive command %d: %s\n", receive.number, DisplayStatus(receive.status));
@@ -230,6 +233,7 @@ SpaceWireCommand *CS_ExecuteCommandsInOrder(DeviceHandle device, SpaceWireComman
         case SPACEWIRE_COMMAND_RECEIVE:
             if (previous != nullptr && previous->type == SPACEWIRE_COMMAND_SEND && Submitted(*previous)) {
                 previous->status = Vantor_WaitOnSendCompleting(device, SendOf(*previous), 0);
+                JournalCollected(previous);
                 // Collected here, so the final collection passes it over:
                 // its failure is reported now, once.
                 if (previous->status != VANTOR_TRANSFER_SUCCESS) {
@@ -241,6 +245,7 @@ SpaceWireCommand *CS_ExecuteCommandsInOrder(DeviceHandle device, SpaceWireComman
             });
             if (Submitted(command)) {
                 command.status = Vantor_WaitOnReadCompleting(device, ReadOf(command), 0);
+                JournalCollected(&command);
                 if (command.status == VANTOR_TRANSFER_SUCCESS) {
                     ProgressReceived();
                 }
@@ -272,6 +277,7 @@ void CS_WaitOnSends(DeviceHandle device, SpaceWireCommand *list, std::FILE *outp
                 ReportSendFailure(send, output, error_count);
             }
         }
+        JournalCollected(&send);
         send.transfer = std::monostate{};
     });
 }
@@ -289,6 +295,7 @@ void CS_WaitOnReads(DeviceHandle device, SpaceWireCommand *list, std::FILE *stre
         if (Submitted(receive) && receive.status == VANTOR_TRANSFER_STARTED) {
             receive.status = Vantor_WaitOnReadCompleting(device, ReadOf(receive), 0);
         }
+        JournalCollected(&receive);
         ConsoleGuard console(stream == stdout);
         if (receive.status != VANTOR_TRANSFER_SUCCESS && receive.status != VANTOR_TRANSFER_ERROR_TIMEOUT) {
             ConsoleGuard error_line;
@@ -297,5 +304,79 @@ void CS_WaitOnReads(DeviceHandle device, SpaceWireCommand *list, std::FILE *stre
         }
         WriteReceivedPackets(receive, stream, error_count);
         receive.transfer = std::monostate{};
+    });
+}
+
+namespace {
+
+const char *EndName(int eop) { return eop == VANTOR_EOP_EOP ? "EOP" : eop == VANTOR_EOP_EEP ? "EEP" : "none"; }
+
+void RecordCommand(const SpaceWireCommand &command)
+{
+    JournalCounts &counts = JournalCount();
+    const bool send = command.type == SPACEWIRE_COMMAND_SEND;
+    ++counts.commands;
+    counts.timeouts += command.status == VANTOR_TRANSFER_ERROR_TIMEOUT ? 1 : 0;
+    std::size_t received = 0;
+    if (!send && command.buffer && command.properties) {
+        const std::size_t size =
+            static_cast<std::size_t>(command.packet_count) * static_cast<std::size_t>(command.packet_length);
+        for (std::size_t offset = 0; received < static_cast<std::size_t>(command.packet_count); ++received) {
+            const std::uint64_t length = command.properties[received].len;
+            if (length == 0 || length > size - offset) {
+                break;
+            }
+            offset += static_cast<std::size_t>(length);
+        }
+    }
+    counts.replies += static_cast<long long>(received);
+    if (!JournalOn()) {
+        return;
+    }
+    JsonLine &line = JournalCommand(&command, command.number, send ? "send" : "receive");
+    if (send) {
+        // data holds the packet once for every copy sent.
+        line.Hex("data", std::span(command.data.data(),
+                                   std::min(command.data.size(), static_cast<std::size_t>(command.data_length))));
+        line.Number("packets", std::int64_t{command.packet_count});
+        line.Text("end", command.end_with_eep != 0 ? "EEP" : "EOP");
+    } else {
+        line.Array("packets");
+        std::size_t offset = 0;
+        for (std::size_t k = 0; k < received; ++k) {
+            const PacketProperties &packet = command.properties[k];
+            line.Element();
+            line.Hex("data", std::span(command.buffer.get() + offset, static_cast<std::size_t>(packet.len)));
+            line.Text("end", EndName(packet.eop));
+            line.End();
+            offset += static_cast<std::size_t>(packet.len);
+        }
+        line.End();
+    }
+    if (command.status == VANTOR_TRANSFER_SUCCESS) {
+        line.Text("outcome", send ? "sent" : "received");
+    } else if (command.status == VANTOR_TRANSFER_ERROR_TIMEOUT) {
+        line.Text("outcome", "timeout");
+    } else if (command.status == VANTOR_TRANSFER_STARTED) {
+        line.Text("outcome", "not collected"); // the run was interrupted first
+    } else {
+        line.Text("outcome", "error");
+        line.Object("error");
+        line.Text("which", send ? "send" : "receive");
+        line.Number("status", std::int64_t{command.status});
+        line.Text("text", DisplayStatus(command.status));
+        line.End();
+    }
+    JournalWrite();
+}
+
+} // namespace
+
+void CS_RecordRun(const SpaceWireCommand *list)
+{
+    VisitInRunOrder(list, [](const SpaceWireCommand &command) {
+        if (command.type != SPACEWIRE_COMMAND_LOOP && command.status != VANTOR_TRANSFER_NOT_STARTED) {
+            RecordCommand(command);
+        }
     });
 }

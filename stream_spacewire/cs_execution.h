@@ -38,4 +38,8 @@ void CS_WaitOnSends(DeviceHandle device, SpaceWireCommand *list, std::FILE *outp
 // Bytes are written in default_base, each followed by one blank.
 void CS_WaitOnReads(DeviceHandle device, SpaceWireCommand *list, std::FILE *stream, std::int32_t &error_count);
 
+// Counts what the run did, for its summary, and writes one JSON Lines record
+// per command it ran, in run order, when a record is kept.
+void CS_RecordRun(const SpaceWireCommand *list);
+
 #endif

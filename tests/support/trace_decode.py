@@ -1,0 +1,68 @@
+"""What the tests that read a run's trace share: the trace read back, and
+RMAP packets decoded field by field, independently of the program's codec."""
+
+EOP, EEP = 0x80, 0x40
+
+
+def crc8(data):
+    """The RMAP CRC bit by bit: polynomial 0x07 reflected, start 0."""
+    crc = 0
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xE0 if crc & 1 else crc >> 1
+    return crc
+
+
+def read_trace(path):
+    """(kind, eop, bytes) per line: ">" sent is kind 0, "<" delivered 1, "t" time-code 2."""
+    entries = []
+    for line in open(path):
+        words = line.split()
+        if words[0] == "t":
+            entries.append((2, 0, bytes([int(words[1], 16)])))
+        else:
+            eop = {"EOP": EOP, "EEP": EEP}.get(words[-1], 0)
+            entries.append((0 if words[0] == ">" else 1, eop, bytes(int(w, 16) for w in words[1:-1])))
+    return entries
+
+
+def rmap_of(packet):
+    """The RMAP fields of a packet, decoded here independently of the dissector, or None."""
+    start = 0
+    while start < len(packet) and packet[start] < 0x20:
+        start += 1
+    p = packet[start:]
+    if len(p) < 3 or p[1] != 1:
+        return None
+    ins = p[2]
+    command, write, code = ins & 0x40, ins & 0x20, (ins >> 2) & 15
+    f = {"command": bool(command), "reply_expected": bool(ins & 0x08), "malformed": False}
+    if command:
+        a = 4 + (ins & 3) * 4
+        header = a + 12
+        if len(p) < header:
+            return dict(f, malformed=True)
+        f.update(target_la=p[0], key=p[3], initiator_la=p[a], tid=p[a + 1] << 8 | p[a + 2],
+                 extended_address=p[a + 3], address=int.from_bytes(p[a + 4:a + 8], "big"),
+                 data_length=int.from_bytes(p[a + 8:a + 11], "big"))
+        has_data = write or code == 7
+    else:
+        header = 8 if write else 12
+        if len(p) < header:
+            return dict(f, malformed=True)
+        f.update(initiator_la=p[0], status=p[3], target_la=p[4], tid=p[5] << 8 | p[6])
+        if not write:
+            f["data_length"] = int.from_bytes(p[8:11], "big")
+        has_data = not write
+    f["header_crc"] = int(crc8(p[:header]) == 0)
+    end = header
+    if has_data:
+        end = header + f["data_length"] + 1
+        if len(p) >= end:
+            f["data"] = p[header:end - 1]
+            f["data_crc"] = int(crc8(p[header:end]) == 0)
+        else:
+            f["data"] = p[header:]  # cut short: what there is
+    f["malformed"] = len(p) != end
+    return f
