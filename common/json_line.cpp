@@ -94,6 +94,20 @@ void JsonLine::Quoted(std::string_view value)
 {
     text_ += '"';
     for (std::size_t at = 0; at < value.size();) {
+        // Plain characters go in runs: keys and most texts are nothing else.
+        std::size_t plain = at;
+        while (plain < value.size()) {
+            const unsigned char c = static_cast<unsigned char>(value[plain]);
+            if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') {
+                break;
+            }
+            ++plain;
+        }
+        text_.append(value.substr(at, plain - at));
+        at = plain;
+        if (at == value.size()) {
+            break;
+        }
         const unsigned char c = static_cast<unsigned char>(value[at]);
         if (c == '"' || c == '\\') {
             text_ += '\\';
@@ -159,13 +173,26 @@ void JsonLine::Hex(std::string_view key, std::span<const std::uint8_t> bytes)
 
 void JsonLine::Time(std::string_view key, std::int64_t microseconds)
 {
-    const std::time_t seconds = static_cast<std::time_t>(microseconds / 1000000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + length, sizeof text - length, ".%06lldZ", static_cast<long long>(microseconds % 1000000));
-    Text(key, text);
+    // The date and time of day change once a second: formatted then only,
+    // since every command's record carries two times.
+    const std::int64_t seconds = microseconds / 1000000;
+    if (seconds != second_ || second_text_.empty()) {
+        const std::time_t whole = static_cast<std::time_t>(seconds);
+        std::tm utc{};
+        gmtime_r(&whole, &utc);
+        char text[32];
+        second_text_.assign(text, std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc));
+        second_ = seconds;
+    }
+    Key(key);
+    text_ += '"';
+    text_ += second_text_;
+    char fraction[8] = {'.', '0', '0', '0', '0', '0', '0', 'Z'};
+    for (int k = 6, rest = static_cast<int>(microseconds % 1000000); k >= 1; --k, rest /= 10) {
+        fraction[k] = static_cast<char>('0' + rest % 10);
+    }
+    text_.append(fraction, sizeof fraction);
+    text_ += '"';
 }
 
 bool WriteJsonLine(std::FILE *file, const JsonLine &line)

@@ -46,6 +46,8 @@ private:
 
     std::string text_;
     std::string closing_; // what closes each open object or array, innermost last
+    std::int64_t second_ = 0;
+    std::string second_text_; // the date and time of day of second_
     bool first_ = true;   // no comma before the next member
 };
 

@@ -9,6 +9,8 @@ command -v make >/dev/null 2>&1 || missing+=(make)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
+# The JSON library the JSON Lines writer is measured against.
+[ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
 # The manual pages are linted, and the Debian package is built and unpacked.
 command -v mandoc >/dev/null 2>&1 || missing+=(mandoc)
 command -v gzip >/dev/null 2>&1 || missing+=(gzip)
