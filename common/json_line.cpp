@@ -164,9 +164,11 @@ void JsonLine::Hex(std::string_view key, std::span<const std::uint8_t> bytes)
 {
     Key(key);
     text_ += '"';
+    std::size_t at = text_.size();
+    text_.resize(at + 2 * bytes.size());
     for (std::uint8_t byte : bytes) {
-        text_ += kHexDigits[byte >> 4];
-        text_ += kHexDigits[byte & 0x0f];
+        text_[at++] = kHexDigits[byte >> 4];
+        text_[at++] = kHexDigits[byte & 0x0f];
     }
     text_ += '"';
 }
