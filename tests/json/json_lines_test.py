@@ -107,10 +107,11 @@ def check_case(case, settings=None):
 def main():
     cases = sorted(os.path.relpath(root, CASES) for root, _, files in os.walk(CASES) if "stdout" in files)
     chosen = [c for c in cases if c.startswith("faults/rmap_stream") or c.startswith("faults/spacewire_stream")]
-    chosen += [c for c in cases if c.startswith("stream_") and c.endswith("example")]
+    # Every example that runs as a stream (the examples/ folder's lists).
+    chosen += [c for c in cases if c.endswith("example") and "cs" in open(os.path.join(CASES, c, "args")).read()]
     for case in chosen:
-        if "trace=" in open(os.path.join(CASES, case, "sim")).read():
-            check_case(case)
+        settings = open(os.path.join(CASES, case, "sim")).readline().strip()
+        check_case(case, settings if "trace=" in settings else settings + ";trace=trace.txt")
     silent = check_case("stream_rmap/walkthrough_example", "far_end=silent;trace=trace.txt")
     check(silent and all(c["outcome"] in ("timeout", "no reply expected") for c in silent), "silent far end")
     # A run cut short: every line whole, the summary saying so.
