@@ -15,7 +15,8 @@
 # unit tests: "<Suite>.<Test>").  Exit status 1 when a mutation survived, did
 # not apply or does not build.
 #
-# The source tree is mutated in place: do not edit it while a run goes on.
+# The source tree is mutated in place: do not edit it, the lists or this
+# script while a run goes on.
 # -n only checks that each mutation applies, and shows the lines it changes.
 # Each mutation rebuilds only the program, the node and the test programs
 # whose tests its expression selects.
@@ -81,6 +82,7 @@ cmake --build "$build" -j"$jobs" >/dev/null || { echo "the unmutated tree does n
 declare -A targets_of
 test_targets() {
     local regex=$1
+    [ -n "$regex" ] || return 0
     if [ -z "${targets_of[$regex]+set}" ]; then
         targets_of[$regex]=$(cd "$build" && ctest --show-only=json-v1 -R "$regex" 2>/dev/null |
             python3 -c '
@@ -129,6 +131,11 @@ for list in "${lists[@]}"; do
         path=$(echo "$line" | awk -F' [|] ' '{print $1}')
         expression=$(echo "$line" | awk -F' [|] ' '{print $2}')
         tests=$(echo "$line" | awk -F' [|] ' '{print $3}')
+        if [ ! -f "$path" ] || [ -z "$expression" ] || [ -z "$tests" ]; then
+            echo "MALFORMED LINE  $line"
+            survived=$((survived + 1))
+            continue
+        fi
         backup=$(mktemp)
         cp "$path" "$backup"
         sed -i "$expression" "$path"
