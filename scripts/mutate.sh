@@ -11,9 +11,10 @@
 # A list holds one mutation a line, fields separated by " | ":
 #   path | sed expression | ctest regular expression
 # Lines starting with "#" and blank lines are skipped.  The regular
-# expression selects CTest names (golden cases: "Cases/<folder>/<case>",
-# unit tests: "<Suite>.<Test>").  Exit status 1 when a mutation survived, did
-# not apply or does not build.
+# expression selects CTest names: unit tests "<Suite>.<Test>", golden cases
+# "Cases/GoldenCase.MatchesGoldenOutput/<folder>_<case>" and the same under
+# "Cases/GoldenCaseOverTcp", so "Cases/" names them all.  Exit status 1 when a
+# mutation survived, did not apply or does not build.
 #
 # The source tree is mutated in place: do not edit it, the lists or this
 # script while a run goes on.
