@@ -46,11 +46,7 @@ constexpr std::size_t kTextLimit = 1u << 16;
 constexpr unsigned kReferenceSeconds = 2;
 const char *const kNames[kMostFiles] = {"a", "b", "c", "d", "e", "f", "g", "h"};
 
-const fuzz_support::ScratchDirectory &Scratch()
-{
-    static const fuzz_support::ScratchDirectory directory;
-    return directory;
-}
+using fuzz_support::Scratch;
 
 // A '/' neither opening nor closing a comment could start a path.
 bool HasLoneSlash(std::string_view input)
@@ -335,7 +331,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 written[i] = std::string(files[i]);
             }
         } else if (written[i]) {
-            FUZZ_CHECK(std::remove(Scratch().PathOf(kNames[i]).c_str()) == 0);
+            FUZZ_CHECK(std::remove((Scratch() / kNames[i]).string().c_str()) == 0);
             written[i].reset();
         }
     }

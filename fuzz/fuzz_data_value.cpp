@@ -20,38 +20,10 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings.h"
 #include "common/data_value.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
-
-constexpr int kBases[4] = {2, 8, 10, 16};
-constexpr std::size_t kLargestFile = 3;
-
-void FillFiles(const fuzz_support::ScratchDirectory &directory)
-{
-    const std::uint8_t abc[] = {0x01, 0x02, 0x03};
-    const std::uint8_t xy[] = {'x', 'y'};
-    const std::uint8_t q[] = {'q'};
-    const std::uint8_t high[] = {0xFF, 0x80};
-    directory.Write("abc", abc);
-    directory.Write("a b", xy);
-    directory.Write("a'b", q);
-    directory.Write("empty", {});
-    directory.Write("high", high);
-    directory.Write("1", q);
-    directory.MakeDirectory("dir");
-    directory.MakeFifo("fifo");
-}
-
-const fuzz_support::ScratchDirectory &Files()
-{
-    static const fuzz_support::ScratchDirectory directory;
-    static const bool filled = (FillFiles(directory), true);
-    static_cast<void>(filled);
-    return directory;
-}
 
 bool SameValue(const std::optional<DataValue> &a, const std::optional<DataValue> &b)
 {
@@ -65,23 +37,18 @@ bool SameValue(const std::optional<DataValue> &a, const std::optional<DataValue>
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    Files();
+    fuzz_support::DataFiles();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size == 0) {
-        return 0;
+    const fuzz_support::TextInput input(data, size);
+    if (!input.usable()) {
+        return input.refusal();
     }
-    const std::string_view text(reinterpret_cast<const char *>(data + 1), size - 1);
-    if (text.find('/') != std::string_view::npos) {
-        return -1;
-    }
-    default_base = kBases[data[0] & 3u];
-    const bool single_value = (data[0] & 4u) != 0;
-
-    const fuzz_support::InsideDirectory inside(Files());
+    const std::string_view text = input.text();
+    const bool single_value = (input.control() & 4u) != 0;
     const std::optional<DataValue> value = CreateDataFromString(text, single_value);
 
     if (text.find('\0') != std::string_view::npos) {
@@ -94,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             FUZZ_CHECK((value->first_value & 0xFFu) == value->bytes.front());
         }
         const auto references = static_cast<std::size_t>(std::count(text.begin(), text.end(), '-'));
-        FUZZ_CHECK(value->bytes.size() <= text.size() + references * kLargestFile);
+        FUZZ_CHECK(value->bytes.size() <= text.size() + references * fuzz_support::kLargestDataFile);
     }
 
     const std::string indented = " \t" + std::string(text);
@@ -103,6 +70,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (single_value && value) {
         FUZZ_CHECK(SameValue(CreateDataFromString(text, false), value));
     }
-    default_base = 16;
     return 0;
 }

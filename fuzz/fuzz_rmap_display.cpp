@@ -28,11 +28,7 @@ namespace {
 
 constexpr int kBases[4] = {2, 8, 10, 16};
 
-const fuzz_support::ScratchDirectory &Scratch()
-{
-    static const fuzz_support::ScratchDirectory directory;
-    return directory;
-}
+using fuzz_support::Scratch;
 
 // Everything written to a memory stream.
 class CapturedText {
@@ -101,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const bool with_file = (data[0] & 4u) != 0;
     const std::uint8_t *packet = data + 1;
     const int length = static_cast<int>(size - 1);
-    const std::string data_file = Scratch().PathOf("data.bin");
+    const std::string data_file = (Scratch() / "data.bin").string();
     std::remove(data_file.c_str());
 
     CapturedText captured;

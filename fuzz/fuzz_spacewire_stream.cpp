@@ -38,24 +38,10 @@
 
 namespace {
 
-constexpr int kBases[4] = {2, 8, 10, 16};
 constexpr std::uint64_t kMostRecords = 50000;
 constexpr std::uint64_t kMostBytes = 16u << 20;
 constexpr std::uint64_t kRecordBytes = sizeof(SpaceWireCommand);
 constexpr std::uint32_t kMostPackets = 4096;
-
-const fuzz_support::ScratchDirectory &Files()
-{
-    static const fuzz_support::ScratchDirectory directory;
-    static const bool filled = [] {
-        const std::uint8_t abc[] = {0x01, 0x02, 0x03};
-        directory.Write("abc", abc);
-        directory.Write("empty", {});
-        return true;
-    }();
-    static_cast<void>(filled);
-    return directory;
-}
 
 // Whether some "n:" could ask for more than kMostPackets packets: its value
 // read in base 16, the largest base, is at least its value in any other as
@@ -135,24 +121,19 @@ void CheckRecord(const SpaceWireCommand &command)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    Files();
-    FUZZ_CHECK(std::freopen("/dev/null", "w", stdout) != nullptr);
+    fuzz_support::DataFiles();
+    fuzz_support::SilenceStandardOutput();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size == 0) {
-        return 0;
+    const fuzz_support::TextInput input(data, size);
+    if (!input.usable()) {
+        return input.refusal();
     }
-    const std::string_view text(reinterpret_cast<const char *>(data + 1), size - 1);
-    if (text.find('/') != std::string_view::npos) {
-        return -1;
-    }
-    default_base = kBases[data[0] & 3u];
-    const fuzz_support::InsideDirectory inside(Files());
+    const std::string_view text = input.text();
     if (MayAskForManyPackets(text)) {
-        default_base = 16;
         return -1;
     }
 
@@ -184,14 +165,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
     if (!parsed) {
-        default_base = 16;
         return 0;
     }
 
     const fuzz_support::ExpectedExpansion expected =
         fuzz_support::ExpectExpansion(flat, kMostRecords, kMostBytes);
     if (expected.work_records > kMostRecords || expected.work_weight > kMostBytes) {
-        default_base = 16;
         return 0; // too large to expand here
     }
     const bool expanded = CS_DealWithLoopCommands(list);

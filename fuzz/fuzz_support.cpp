@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
+#include <span>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "app/settings.h"
 
 namespace fuzz_support {
 
@@ -18,47 +20,32 @@ void CheckFailed(const char *condition, const char *file, int line)
     std::abort();
 }
 
-ScratchDirectory::ScratchDirectory()
+const ScratchDir &Scratch()
 {
-    // Memory-backed where the machine has it: some targets write files on
-    // every run, and a disk would set their pace.
-    const char *base = std::getenv("TMPDIR");
-    std::string directory = base != nullptr && *base != '\0' ? base : "/tmp";
-    if ((base == nullptr || *base == '\0') && access("/dev/shm", W_OK) == 0) {
-        directory = "/dev/shm";
-    }
-    std::string pattern = directory + "/zark_fuzz_XXXXXX";
-    std::vector<char> text(pattern.begin(), pattern.end());
-    text.push_back('\0');
-    FUZZ_CHECK(mkdtemp(text.data()) != nullptr);
-    path_ = text.data();
+    static const ScratchDir directory;
+    return directory;
 }
 
-ScratchDirectory::~ScratchDirectory()
+const ScratchDir &DataFiles()
 {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    static const ScratchDir directory;
+    static const bool filled = [] {
+        const auto bytes = [](std::initializer_list<std::uint8_t> list) { return std::vector<std::uint8_t>(list); };
+        directory.Write("abc", bytes({0x01, 0x02, 0x03}));
+        directory.Write("a b", "xy");
+        directory.Write("a'b", "q");
+        directory.Write("empty", "");
+        directory.Write("high", bytes({0xFF, 0x80}));
+        directory.Write("1", "q");
+        FUZZ_CHECK(mkdir((directory / "dir").c_str(), 0700) == 0);
+        FUZZ_CHECK(mkfifo((directory / "fifo").c_str(), 0600) == 0);
+        return true;
+    }();
+    static_cast<void>(filled);
+    return directory;
 }
 
-void ScratchDirectory::Write(const std::string &name, std::span<const std::uint8_t> bytes) const
-{
-    std::FILE *file = std::fopen(PathOf(name).c_str(), "wb");
-    FUZZ_CHECK(file != nullptr);
-    FUZZ_CHECK(bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size());
-    FUZZ_CHECK(std::fclose(file) == 0);
-}
-
-void ScratchDirectory::MakeDirectory(const std::string &name) const
-{
-    FUZZ_CHECK(mkdir(PathOf(name).c_str(), 0700) == 0);
-}
-
-void ScratchDirectory::MakeFifo(const std::string &name) const
-{
-    FUZZ_CHECK(mkfifo(PathOf(name).c_str(), 0600) == 0);
-}
-
-InsideDirectory::InsideDirectory(const ScratchDirectory &directory)
+InsideDirectory::InsideDirectory(const ScratchDir &directory)
     : previous_(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
 {
     FUZZ_CHECK(previous_ >= 0);
@@ -70,6 +57,26 @@ InsideDirectory::~InsideDirectory()
     FUZZ_CHECK(fchdir(previous_) == 0);
     close(previous_);
 }
+
+TextInput::TextInput(const std::uint8_t *data, std::size_t size)
+{
+    static constexpr int kBases[4] = {2, 8, 10, 16};
+    if (size == 0) {
+        return;
+    }
+    control_ = data[0];
+    text_ = std::string_view(reinterpret_cast<const char *>(data + 1), size - 1);
+    if (text_.find('/') != std::string_view::npos) {
+        refusal_ = -1;
+        return;
+    }
+    default_base = kBases[control_ & 3u];
+    inside_.emplace(DataFiles());
+}
+
+TextInput::~TextInput() { default_base = 16; }
+
+void SilenceStandardOutput() { FUZZ_CHECK(std::freopen("/dev/null", "w", stdout) != nullptr); }
 
 std::optional<std::vector<std::uint8_t>> ReadFile(const std::string &path)
 {
@@ -87,19 +94,6 @@ std::optional<std::vector<std::uint8_t>> ReadFile(const std::string &path)
     FUZZ_CHECK(std::ferror(file) == 0);
     std::fclose(file);
     return bytes;
-}
-
-std::uint8_t RmapCrc(std::span<const std::uint8_t> bytes)
-{
-    // Reflected form of 0x07: shift right, fold in 0xE0.
-    std::uint8_t crc = 0;
-    for (const std::uint8_t byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = static_cast<std::uint8_t>((crc & 1u) != 0 ? (crc >> 1) ^ 0xE0u : crc >> 1);
-        }
-    }
-    return crc;
 }
 
 } // namespace fuzz_support

@@ -431,11 +431,7 @@ void CheckTargetReplies(const std::vector<Outcome> &reads)
     }
 }
 
-const fuzz_support::ScratchDirectory &Scratch()
-{
-    static const fuzz_support::ScratchDirectory directory;
-    return directory;
-}
+using fuzz_support::Scratch;
 
 // One packet that arrived, as the trace shows it.
 struct Arrival {
@@ -507,7 +503,7 @@ void CheckMemoryKept(const std::vector<MapRegion> &regions)
 void RunSession(const Plan &plan, const std::string &trace, const std::vector<MapRegion> &regions)
 {
     std::remove(trace.c_str());
-    const std::string map = Scratch().PathOf("map.txt");
+    const std::string map = (Scratch() / "map.txt").string();
     if (!plan.map.empty()) {
         Scratch().Write("map.txt", std::span(reinterpret_cast<const std::uint8_t *>(plan.map.data()), plan.map.size()));
     }
@@ -624,7 +620,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!ReadPlan(std::span<const std::uint8_t>(data, size), plan, regions)) {
         return -1;
     }
-    const std::string trace = Scratch().PathOf("trace");
+    const std::string trace = (Scratch() / "trace").string();
     RunSession(plan, trace, regions);
     if (plan.fault == kNone) {
         return 0;

@@ -1,5 +1,5 @@
-// RMAP packets put together byte by byte from the packet formats, with a CRC
-// worked bit by bit from the polynomial, so that the codec and the simulated
+// RMAP packets put together byte by byte from the packet formats, with the
+// reference CRC (support/rmap_crc.h), so that the codec and the simulated
 // target are checked against the formats and never against the codec itself.
 #ifndef ZARK_TESTS_SUPPORT_HAND_RMAP_H
 #define ZARK_TESTS_SUPPORT_HAND_RMAP_H
@@ -8,6 +8,8 @@
 #include <initializer_list>
 #include <span>
 #include <vector>
+
+#include "support/rmap_crc.h"
 
 namespace hand_rmap {
 
@@ -20,17 +22,7 @@ constexpr std::uint8_t kReadSingle = kCommand | kReply;                         
 constexpr std::uint8_t kReadModifyWrite = kCommand | kVerify | kReply | kIncrement; // 0x5c
 constexpr std::uint8_t kWriteAcked = kCommand | kWrite | kReply | kIncrement;       // 0x6c
 
-// x^8 + x^2 + x + 1, least significant bit first: a register shifting right
-// whose taps are the polynomial reversed (0xe0).
-inline std::uint8_t Crc(std::span<const std::uint8_t> bytes)
-{
-    unsigned crc = 0;
-    for (std::uint8_t byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1u) != 0 ? (crc >> 1) ^ 0xe0u : crc >> 1;
-    }
-    return static_cast<std::uint8_t>(crc);
-}
+inline std::uint8_t Crc(std::span<const std::uint8_t> bytes) { return reference::RmapCrc(bytes); }
 
 inline Bytes Cat(std::initializer_list<Bytes> parts)
 {

@@ -4,11 +4,19 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <unistd.h>
 #include <vector>
 
 ScratchDir::ScratchDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zark_test_XXXXXX").string();
+    // Memory-backed where the machine has it and TMPDIR does not say
+    // otherwise: fuzz targets write files on every run, and a disk would set
+    // their pace.
+    const char *chosen = std::getenv("TMPDIR");
+    std::filesystem::path base = chosen == nullptr || *chosen == '\0'
+                                     ? (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp")
+                                     : std::filesystem::temp_directory_path();
+    std::string pattern = (base / "zark_test_XXXXXX").string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (mkdtemp(buffer.data()) == nullptr) {
@@ -26,6 +34,11 @@ ScratchDir::~ScratchDir()
 void ScratchDir::Write(const std::string &name, const std::string &content) const
 {
     WriteWholeFile(path_ / name, content);
+}
+
+void ScratchDir::Write(const std::string &name, std::span<const std::uint8_t> bytes) const
+{
+    WriteWholeFile(path_ / name, std::string(bytes.begin(), bytes.end()));
 }
 
 std::string ScratchDir::Read(const std::string &name) const { return ReadWholeFile(path_ / name); }

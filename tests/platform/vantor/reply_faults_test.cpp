@@ -1,7 +1,6 @@
 // The faulty far end: reply_fault and reply_fault_every, checked against
 // replies built by hand and spoilt by hand.
 #include "adapter_fixture.h"
-#include "support/scratch_dir.h"
 
 namespace {
 
@@ -102,53 +101,6 @@ TEST_F(Adapter, FaultCountSpansDevicesAndRepliesNobodyReceives)
     Send(ReadNumber(3), other); // lost at device 1
     Send(ReadNumber(4));        // spoilt
     EXPECT_EQ(Arrived(), (Arrivals{{Cat({ReplyNumber(2), {0x00}}), kEop}, {Cat({ReplyNumber(4), {0x00}}), kEop}}));
-}
-
-// Spoilt replies meet reads like any packets: two copies fill two reads, a
-// dropped one leaves its read waiting, and the spoilt length decides whether
-// a reply fits.
-TEST_F(Adapter, SpoiltRepliesMeetTheReads)
-{
-    Start("reply_fault=duplicate");
-    Read first = StartRead(64, 1), second = StartRead(64, 1);
-    Send(ReadNumber(7));
-    EXPECT_TRUE(PacketOf(first, 0) == ReplyNumber(7) && PacketOf(second, 0) == ReplyNumber(7));
-    Start("reply_fault=drop; reply_fault_every=2");
-    Read answered = StartRead(64, 1), waiting = StartRead(64, 1);
-    Send(ReadNumber(1));
-    Send(ReadNumber(2));
-    EXPECT_TRUE(Status(answered) == VANTOR_TRANSFER_SUCCESS && Status(waiting) == VANTOR_TRANSFER_STARTED);
-    for (const Read *r : {&answered, &waiting}) Free(*r);
-    Start("reply_fault=pad");
-    Read exact = StartRead(14, 1); // room for the sound reply only
-    Send(ReadNumber(1));
-    EXPECT_EQ(Status(exact), VANTOR_TRANSFER_ERROR_RECEIVE_BUFFER_FULL);
-    Free(exact);
-}
-
-std::string TraceLine(char sign, const Bytes &bytes, const char *ending = "EOP")
-{
-    std::string text{sign, ' '};
-    for (std::uint8_t byte : bytes) text += std::string{"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15], ' '};
-    return text + ending + "\n";
-}
-
-TEST_F(Adapter, TraceShowsRepliesAsTheyArrived)
-{
-    const std::string second = TraceLine('<', ReplyNumber(2));
-    const struct {
-        const char *kind;
-        std::string arrived; // trace lines of the second reply
-    } cases[] = {{"duplicate", second + second}, {"drop", ""}, {"eep", TraceLine('<', ReplyNumber(2), "EEP")}};
-    for (const auto &c : cases) {
-        ScratchDir dir;
-        Start("trace=" + (dir / "t").string() + "; reply_fault_every=2; reply_fault=" + c.kind);
-        Send(ReadNumber(1));
-        Send(ReadNumber(2));
-        EXPECT_EQ(dir.Read("t"), TraceLine('>', ReadNumber(1)) + TraceLine('<', ReplyNumber(1)) +
-                                     TraceLine('>', ReadNumber(2)) + c.arrived)
-            << c.kind;
-    }
 }
 
 } // namespace

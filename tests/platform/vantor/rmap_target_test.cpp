@@ -56,8 +56,8 @@ const Case kCases[] = {
     {"verified, early EOP", {.instruction = kVerifiedWrite, .address = 0xd00}, Bytes{1, 2, 3}, 5, {}, {0, 1}, CutTwo},
     {"verified, too much", {.instruction = kVerifiedWrite, .address = 0xd00}, Bytes{1, 2, 3}, 6, {}, {0, 1}, OneMore},
     {"data cut short", {.instruction = kPlainWrite, .address = 0xe00}, Bytes{1, 2, 3}, 5, {}, {0, 1}, CutThree},
-    // Path bytes go before the command and reply path bytes come off the reply.
-    {"read with paths", {.path = {3, 7}, .reply_path = {5, 9}, .address = 0x20, .length = 2}, {}, 0, {0x20, 0x21}, {}},
+    // Path bytes (up to 1f) go before the command and reply path bytes come off the reply.
+    {"read with paths", {.path = {3, 0x1f}, .reply_path = {5, 9}, .address = 0x20, .length = 2}, {}, 0, {0x20, 0x21}, {}},
     {"reply path 00", {.reply_path = {0}, .address = 0x22, .length = 1}, {}, 0, {0x22}, {}},
 };
 

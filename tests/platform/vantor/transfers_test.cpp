@@ -99,12 +99,14 @@ TEST_F(Adapter, UnusableArgumentsRefusedWithNothingDone)
     Bytes data{1, 2, 3};
     PacketProperties properties[1] = {{5, 5, 5}};
     void *packets[] = {data.data(), nullptr}; // the second one null, of length 0
+    void *empty_second[] = {data.data(), data.data()}; // the second one of length 0 only
     unsigned lengths[] = {3, 0};
     TransferId id = kNeverIssued;
     const TransferStatus refused[] = {
         Vantor_SendPacket(device_, nullptr, 3, 0, &id), Vantor_SendPacket(device_, data.data(), 0, 0, &id),
         Vantor_SendPacket(device_, data.data(), 3, 0, nullptr), Vantor_SendPacket(kUnknownHandle, data.data(), 3, 0, &id),
         Vantor_SendMultiplePacketLengths(device_, packets, lengths, 2, 0, &id),
+        Vantor_SendMultiplePacketLengths(device_, empty_second, lengths, 2, 0, &id),
         Vantor_SendMultiplePacketLengths(device_, packets, lengths, 0, 0, &id),
         Vantor_SendMultiplePacketLengths(device_, nullptr, lengths, 1, 0, &id),
         Vantor_ReadPackets(device_, nullptr, 8, 1, 0, properties, &id),

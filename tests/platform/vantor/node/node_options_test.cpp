@@ -72,7 +72,8 @@ int ExitStatusOf(NodeProcess &node)
 }
 
 // Help and version go to standard output with status 0; a bad option fails
-// with one line on standard error naming it.
+// with one line on standard error naming it.  Which values a far-end setting
+// takes is the settings' own test: one of them stands for all here.
 TEST(NodeOptions, HelpVersionAndBadOptions)
 {
     const struct {
@@ -86,8 +87,6 @@ TEST(NodeOptions, HelpVersionAndBadOptions)
         {{"--links=0"}, "--links value '0'"},
         {{"--links=33"}, "--links value '33'"},
         {{"--links=2x"}, "--links value '2x'"},
-        {{"--target=10"}, "--target value '10'"},
-        {{"--reply-fault=bogus"}, "--reply-fault value 'bogus'"},
         {{"--reply-fault-every=0"}, "--reply-fault-every value '0'"},
         {{"--far-end=both;key=20"}, "--far-end value"},
         {{"--packet-limit=0"}, "--packet-limit value '0'"},
