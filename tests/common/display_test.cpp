@@ -11,6 +11,7 @@
 #include "common/display.h"
 #include "common/reply_check.h"
 #include "support/capture_stdout.h"
+#include "support/rmap_crc.h"
 #include "support/scratch_dir.h"
 
 namespace {
@@ -77,18 +78,7 @@ constexpr std::uint8_t kWrite = 0x20;
 constexpr std::uint8_t kReadModifyWrite = kVerify | kReply | kIncrement;
 const std::string kStructureError = "Error in the structure of the RMAP packet\n";
 
-// The RMAP CRC-8, bit by bit (reflected polynomial 0x07).
-std::uint8_t Crc(const std::uint8_t *bytes, std::size_t count)
-{
-    std::uint8_t crc = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = static_cast<std::uint8_t>((crc & 1) != 0 ? (crc >> 1) ^ 0xE0 : crc >> 1);
-        }
-    }
-    return crc;
-}
+std::uint8_t Crc(const std::uint8_t *bytes, std::size_t count) { return reference::RmapCrc({bytes, count}); }
 
 // A reply from target FE to initiator 20, transaction 10A, behind path.
 Bytes Build(std::uint8_t instruction, std::uint8_t status, const Bytes &data, const Bytes &path = {})
