@@ -16,7 +16,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from trace_decode import EEP, EOP, read_trace, rmap_of  # noqa: E402
+from trace_decode import EEP, EOP, read_trace, rmap_of, run_interrupted  # noqa: E402
 
 PROGRAM, NODE, SOURCE = sys.argv[1:4]
 LUA = os.path.join(SOURCE, "tools", "wireshark", "spacewire.lua")
@@ -183,16 +183,8 @@ def main():
                     check(seen.get(EXPECTED[fault], 0) > 0, f"{case}: no {fault} shown: {seen}")
     # A run cut short: the capture is whole and opens.
     with tempfile.TemporaryDirectory() as work:
-        with open(os.path.join(work, "list.txt"), "w") as list_file:
-            list_file.write("S d:1 2;\n" + "R l:2;\n" * 20)
-        program = subprocess.Popen([PROGRAM, "-d=0", "-m=scs", "-c=list.txt", "-o=out.txt", "-t=0.3"], cwd=work,
-                                   env=dict(os.environ, VANTOR_SIM="far_end=loopback;capture=c.pcap"),
-                                   stdout=subprocess.DEVNULL)
-        try:
-            program.wait(timeout=1.0)
-        except subprocess.TimeoutExpired:
-            program.send_signal(signal.SIGINT)
-        check(program.wait(timeout=30) == 128 + signal.SIGINT, "SIGINT ends the run")
+        status = run_interrupted(PROGRAM, work, [], "far_end=loopback;capture=c.pcap")
+        check(status == 128 + signal.SIGINT, "SIGINT ends the run")
         records = read_pcap(os.path.join(work, "c.pcap"))
         check([r[4] for r in records] == [b"\x01\x02"] * 2, f"interrupted capture: {records}")
         check_dissection(os.path.join(work, "c.pcap"), records)

@@ -15,7 +15,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from trace_decode import EEP, read_trace, rmap_of  # noqa: E402
+from trace_decode import EEP, read_trace, rmap_of, run_interrupted  # noqa: E402
 
 PROGRAM, SOURCE = sys.argv[1:3]
 CASES = os.path.join(SOURCE, "tests", "e2e", "cases")
@@ -116,16 +116,8 @@ def main():
     check(silent and all(c["outcome"] in ("timeout", "no reply expected") for c in silent), "silent far end")
     # A run cut short: every line whole, the summary saying so.
     with tempfile.TemporaryDirectory() as work:
-        with open(os.path.join(work, "list.txt"), "w") as list_file:
-            list_file.write("S d:1 2;\n" + "R l:2;\n" * 20)
-        program = subprocess.Popen([PROGRAM, "-d=0", "-m=scs", "-c=list.txt", "-o=out.txt", "-t=0.3",
-                                    "-json=run.jsonl"], cwd=work, stdout=subprocess.DEVNULL,
-                                   env=dict(os.environ, VANTOR_SIM="far_end=loopback"))
-        try:
-            program.wait(timeout=1.0)
-        except subprocess.TimeoutExpired:
-            program.send_signal(signal.SIGINT)
-        check(program.wait(timeout=30) == 128 + signal.SIGINT, "SIGINT ends the run")
+        status = run_interrupted(PROGRAM, work, ["-json=run.jsonl"], "far_end=loopback")
+        check(status == 128 + signal.SIGINT, "SIGINT ends the run")
         commands, summary = read_records(os.path.join(work, "run.jsonl"), "interrupted")
         check(summary.get("interrupted") is True and 2 <= len(commands) < 21, f"interrupted: {summary}")
     for failure in failures:

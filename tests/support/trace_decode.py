@@ -1,7 +1,25 @@
-"""What the tests that read a run's trace share: the trace read back, and
-RMAP packets decoded field by field, independently of the program's codec."""
+"""What the Python tests of real runs share: the trace read back, RMAP
+packets decoded field by field independently of the program's codec (the
+fuzz seeds take their CRC from here too), and a run cut short by SIGINT."""
+import os
+import signal
+import subprocess
 
 EOP, EEP = 0x80, 0x40
+
+
+def run_interrupted(program, work, extra_args, settings):
+    """A SpaceWire list whose receives each wait out their time-out, sent
+    SIGINT after a second; returns the program's exit status."""
+    with open(os.path.join(work, "list.txt"), "w") as list_file:
+        list_file.write("S d:1 2;\n" + "R l:2;\n" * 20)
+    program = subprocess.Popen([program, "-d=0", "-m=scs", "-c=list.txt", "-o=out.txt", "-t=0.3"] + extra_args,
+                               cwd=work, env=dict(os.environ, VANTOR_SIM=settings), stdout=subprocess.DEVNULL)
+    try:
+        program.wait(timeout=1.0)
+    except subprocess.TimeoutExpired:
+        program.send_signal(signal.SIGINT)
+    return program.wait(timeout=30)
 
 
 def crc8(data):
