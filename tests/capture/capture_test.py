@@ -8,6 +8,7 @@ too, and a run cut short by SIGINT.
 
 usage: capture_test.py PROGRAM NODE SOURCE_DIR    (exit 77: no tshark)"""
 import os
+import random
 import shutil
 import signal
 import struct
@@ -188,6 +189,20 @@ def main():
         records = read_pcap(os.path.join(work, "c.pcap"))
         check([r[4] for r in records] == [b"\x01\x02"] * 2, f"interrupted capture: {records}")
         check_dissection(os.path.join(work, "c.pcap"), records)
+    # Malformed packets of every length, short records and unknown kinds: marked, never a dissector error.
+    with tempfile.TemporaryDirectory() as work:
+        path = os.path.join(work, "odd.pcap")
+        rng = random.Random(7)
+        with open(path, "wb") as pcap:
+            pcap.write(struct.pack("<IHHiIII", 0xA1B23C4D, 2, 4, 0, 0, 262144, 147))
+            for k in range(400):
+                length = k % 40
+                packet = bytes([0x05, 0xFE, 0x01][: min(length, 3)]) + bytes(rng.randrange(256) for _ in range(length))
+                body = bytes([1, k % 4, rng.choice([0, 0x40, 0x80]), k % 32])[: 4 if k % 50 else k % 4] + packet
+                pcap.write(struct.pack("<IIII", k, 0, len(body), len(body)) + body)
+        run = subprocess.run(["tshark", "-2", "-n", "-X", "lua_script:" + LUA, "-r", path, "-V"],
+                             capture_output=True, text=True, timeout=120)
+        check(run.returncode == 0 and "Lua Error" not in run.stdout + run.stderr, "malformed packets: Lua error")
     for failure in failures:
         print("FAIL:", failure)
     print(f"{len(chosen)} cases captured, {len(failures)} failures")
