@@ -172,6 +172,7 @@ def main():
     chosen = [c for c in cases if c.startswith("faults/")]
     for mode in ("stream_rmap", "stream_spacewire", "interactive_rmap", "interactive_spacewire", "memory_map"):
         chosen += [c for c in cases if c.startswith(mode + "/")][:2]
+    chosen.append("stream_rmap/path_addresses")  # path bytes in front of commands
     for case in chosen:
         settings = case_settings(case)
         tcp = [False] if "send_status" in settings or "read_status" in settings else [False, True]

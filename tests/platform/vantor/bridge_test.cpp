@@ -212,6 +212,13 @@ TEST_F(Bridge, SendsNotWaitedForGoOutWithTheNextPoll)
         Vantor_FreeSend(device_, id);
         Free(read);
     }
+    // Nor is one lost when the device goes before anything polled it.
+    TransferId id = nullptr;
+    Bytes last{0x7f};
+    EXPECT_EQ(Vantor_SendPacket(device_, last.data(), 1, 0, &id), VANTOR_TRANSFER_STARTED);
+    Vantor_FreeSend(device_, id);
+    vantor_sim::ApplySettings("");
+    EXPECT_EQ(peer_.Receive(), std::optional(Received{wire::kEop, last}));
 }
 
 // The peer closing the connection, breaking the format, or leaving a packet
