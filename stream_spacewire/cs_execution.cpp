@@ -136,6 +136,28 @@ void ExecuteAlone(SpaceWireCommand &command, Execute execute)
     command.next = std::move(following);
 }
 
+// The packets a read holds: the walk ends at the first entry not received,
+// and at a length that would reach past the buffer, which is not the
+// device's to claim.
+std::size_t ReceivedPacketCount(const SpaceWireCommand &receive)
+{
+    if (!receive.buffer || !receive.properties) {
+        return 0;
+    }
+    const auto count = static_cast<std::size_t>(std::max(receive.packet_count, 0));
+    const std::size_t size = count * static_cast<std::size_t>(std::max(receive.packet_length, 0));
+    std::size_t offset = 0;
+    std::size_t received = 0;
+    for (; received < count; ++received) {
+        const std::uint64_t length = receive.properties[received].len;
+        if (length == 0 || length > size - offset) {
+            break;
+        }
+        offset += static_cast<std::size_t>(length);
+    }
+    return received;
+}
+
 // Writes the packets a finished read received, whatever its status, then
 // "T" when it timed out before all came or "E" when it failed.  A data file
 // that cannot be written is reported; with -strict, so are fewer packets than
@@ -145,47 +167,39 @@ void WriteReceivedPackets(SpaceWireCommand &receive, std::FILE *stream, std::int
     const bool timed_out = receive.status == VANTOR_TRANSFER_ERROR_TIMEOUT;
     const bool failed = !timed_out && receive.status != VANTOR_TRANSFER_SUCCESS;
     const auto count = static_cast<std::size_t>(std::max(receive.packet_count, 0));
-    const std::size_t size = count * static_cast<std::size_t>(std::max(receive.packet_length, 0));
+    const std::size_t received = ReceivedPacketCount(receive);
     std::size_t offset = 0;
-    std::size_t written = 0;
     int data_file_error = 0;
     bool ended_by_eep = false;
-    if (receive.buffer && receive.properties) {
-        for (; written < count; ++written) {
-            const PacketProperties &packet = receive.properties[written];
-            // A length that would reach past the buffer is not the device's
-            // to claim: the walk ends there as at a packet not received.
-            if (packet.len == 0 || packet.len > size - offset) {
-                break;
-            }
-            const std::uint8_t *bytes = receive.buffer.get() + offset;
-            const auto length = static_cast<std::size_t>(packet.len);
-            if (packet.eop == VANTOR_EOP_NONE) {
-                std::fputs(timed_out ? "T P " : "P ", stream);
-            } else {
-                std::fputs("F ", stream);
-            }
-            ended_by_eep = ended_by_eep || packet.eop == VANTOR_EOP_EEP;
-            if (!receive.filename.empty() && data_file_error == 0) {
-                data_file_error = AppendBytesToFile(receive.filename.c_str(), {bytes, length});
-            }
-            DisplayData(bytes, static_cast<int>(length), packet.eop, stream);
-            std::fputc('\n', stream);
-            offset += length;
+    for (std::size_t k = 0; k < received; ++k) {
+        const PacketProperties &packet = receive.properties[k];
+        const std::uint8_t *bytes = receive.buffer.get() + offset;
+        const auto length = static_cast<std::size_t>(packet.len);
+        if (packet.eop == VANTOR_EOP_NONE) {
+            std::fputs(timed_out ? "T P " : "P ", stream);
+        } else {
+            std::fputs("F ", stream);
         }
+        ended_by_eep = ended_by_eep || packet.eop == VANTOR_EOP_EEP;
+        if (!receive.filename.empty() && data_file_error == 0) {
+            data_file_error = AppendBytesToFile(receive.filename.c_str(), {bytes, length});
+        }
+        DisplayData(bytes, static_cast<int>(length), packet.eop, stream);
+        std::fputc('\n', stream);
+        offset += length;
     }
     if (failed) {
         std::fputs("E\n", stream);
-    } else if (written < count && timed_out) {
+    } else if (received < count && timed_out) {
         std::fputs("T\n", stream);
     }
     if (data_file_error != 0) {
         ReportDataFileFailure(receive.number, receive.filename, data_file_error);
         CountFailure(receive, error_count);
     }
-    if (strict_mode && !failed && written < count) {
+    if (strict_mode && !failed && received < count) {
         ConsoleGuard console;
-        std::printf("Error receiving command %d: %zu of %zu packets received.\n", receive.number, written, count);
+        std::printf("Error receiving command %d: %zu of %zu packets received.\n", receive.number, received, count);
         CountFailure(receive, error_count);
     }
     if (strict_mode && ended_by_eep) {
@@ -317,18 +331,7 @@ void RecordCommand(const SpaceWireCommand &command)
     const bool send = command.type == SPACEWIRE_COMMAND_SEND;
     ++counts.commands;
     counts.timeouts += command.status == VANTOR_TRANSFER_ERROR_TIMEOUT ? 1 : 0;
-    std::size_t received = 0;
-    if (!send && command.buffer && command.properties) {
-        const std::size_t size =
-            static_cast<std::size_t>(command.packet_count) * static_cast<std::size_t>(command.packet_length);
-        for (std::size_t offset = 0; received < static_cast<std::size_t>(command.packet_count); ++received) {
-            const std::uint64_t length = command.properties[received].len;
-            if (length == 0 || length > size - offset) {
-                break;
-            }
-            offset += static_cast<std::size_t>(length);
-        }
-    }
+    const std::size_t received = send ? 0 : ReceivedPacketCount(command);
     counts.replies += static_cast<long long>(received);
     if (!JournalOn()) {
         return;
