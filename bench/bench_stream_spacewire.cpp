@@ -150,9 +150,12 @@ void BM_ExecuteLoopbackList(benchmark::State &state)
         }
         state.ResumeTiming();
         std::int32_t errors = 0;
-        CS_ExecuteCommandsInOrder(device, list.get(), output, errors, nullptr);
-        CS_WaitOnSends(device, list.get(), output, errors);
-        CS_WaitOnReads(device, list.get(), output, errors);
+        {
+            SpaceWireRuns runs(device);
+            CS_ExecuteCommandsInOrder(runs, list.get(), output, errors);
+            CS_WaitOnSends(runs, list.get(), output, errors);
+            CS_WaitOnReads(runs, list.get(), output, errors);
+        }
         if (errors != 0) {
             state.SkipWithError("the loopback list reported errors");
             break;

@@ -1,6 +1,6 @@
 #include "common/stream_journal.h"
 
-#include <unordered_map>
+#include <vector>
 
 #include "app/settings.h"
 
@@ -16,7 +16,7 @@ struct Journal {
     JsonLine line;
     JournalCounts counts;
     std::int64_t start = 0;
-    std::unordered_map<const void *, Times> times;
+    std::vector<Times> times; // by position in run order; both 0 until handed or collected
 };
 
 Journal journal;
@@ -32,36 +32,48 @@ void JournalBegin(std::FILE *file)
 
 bool JournalOn() { return journal.file != nullptr; }
 
-void JournalHanded(const void *key)
+namespace {
+
+Times &TimesOf(std::uint64_t run)
+{
+    if (run >= journal.times.size()) {
+        journal.times.resize(run + 1);
+    }
+    return journal.times[run];
+}
+
+} // namespace
+
+void JournalHanded(std::uint64_t run)
 {
     if (JournalOn()) {
-        journal.times[key].handed = MicrosecondsNow();
+        TimesOf(run).handed = MicrosecondsNow();
     }
 }
 
-void JournalCollected(const void *key)
+void JournalCollected(std::uint64_t run)
 {
     if (JournalOn()) {
         // The first collection counts: a result collected early is only looked at again later.
-        std::int64_t &collected = journal.times[key].collected;
+        std::int64_t &collected = TimesOf(run).collected;
         if (collected == 0) {
             collected = MicrosecondsNow();
         }
     }
 }
 
-JsonLine &JournalCommand(const void *key, int number, const char *kind)
+JsonLine &JournalCommand(std::uint64_t run, int number, const char *kind)
 {
     JsonLine &line = journal.line;
     line.Begin();
     line.Number("command", std::int64_t{number});
     line.Text("kind", kind);
-    const auto found = journal.times.find(key);
-    if (found != journal.times.end()) {
-        if (found->second.handed != 0) {
-            line.Time("handed_at", found->second.handed);
+    if (run < journal.times.size() && (journal.times[run].handed != 0 || journal.times[run].collected != 0)) {
+        const Times &times = journal.times[run];
+        if (times.handed != 0) {
+            line.Time("handed_at", times.handed);
         }
-        line.Time("collected_at", found->second.collected != 0 ? found->second.collected : MicrosecondsNow());
+        line.Time("collected_at", times.collected != 0 ? times.collected : MicrosecondsNow());
     }
     return line;
 }
@@ -99,6 +111,6 @@ void JournalEnd(bool interrupted)
         std::printf("Summary: %lld commands, %lld errors, %lld replies, %lld time-outs.\n", counts.commands,
                     counts.errors, counts.replies, counts.timeouts);
     }
-    journal.times.clear();
+    journal.times = {};
     journal.file = nullptr;
 }

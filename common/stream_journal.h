@@ -40,13 +40,14 @@ struct JournalCounts {
 // Starts a run's record into file (null: no record is kept) and its clock.
 void JournalBegin(std::FILE *file);
 bool JournalOn();
-// When the command identified by key was handed to the device, or its
-// result first collected; kept only while a record is being written.
-void JournalHanded(const void *key);
-void JournalCollected(const void *key);
-// The line to fill for the command identified by key: begun, with its
+// When the command run at position run (counted from 0 in run order, every
+// execution of a repeated command on its own) was handed to the device, or
+// its result first collected; kept only while a record is being written.
+void JournalHanded(std::uint64_t run);
+void JournalCollected(std::uint64_t run);
+// The line to fill for the command run at position run: begun, with its
 // number, kind and times; written by JournalWrite.
-JsonLine &JournalCommand(const void *key, int number, const char *kind);
+JsonLine &JournalCommand(std::uint64_t run, int number, const char *kind);
 void JournalWrite();
 // Counts what the modes found; the summary line uses them.
 JournalCounts &JournalCount();

@@ -84,7 +84,7 @@ bool HasAll(const RmapCommand &c, std::uint32_t flags) { return (c.given_flags &
 
 void CheckCommand(const RmapCommand &c)
 {
-    FUZZ_CHECK(c.children.empty());
+    FUZZ_CHECK(c.after_body == nullptr);
     switch (c.type) {
     case RMAP_COMMAND_READ:
         FUZZ_CHECK(c.destination_address && c.source_address);

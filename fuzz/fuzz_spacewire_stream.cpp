@@ -109,7 +109,7 @@ void CheckRecord(const SpaceWireCommand &command)
     case SPACEWIRE_COMMAND_LOOP: {
         constexpr auto kMostCount = static_cast<LoopCount>(std::numeric_limits<std::int32_t>::max());
         FUZZ_CHECK(command.times_to_repeat <= kMostCount && command.number_to_repeat <= kMostCount);
-        FUZZ_CHECK(command.children.empty());
+        FUZZ_CHECK(command.after_body == nullptr);
         break;
     }
     default:

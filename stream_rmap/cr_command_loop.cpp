@@ -13,17 +13,6 @@
 #include "stream_rmap/rmap_loops.h"
 #include "stream_rmap/rmap_parser.h"
 
-namespace {
-
-long long CountCommands(RmapCommand *chain)
-{
-    long long count = 0;
-    VisitInRunOrder(chain, [&count](const RmapCommand &command) { count += IsLoop(command) ? 0 : 1; });
-    return count;
-}
-
-} // namespace
-
 RunOutcome CR_CommandLoop(DeviceHandle device, StreamFiles &files)
 {
     int output_base = -1;
@@ -58,15 +47,17 @@ RunOutcome CR_CommandLoop(DeviceHandle device, StreamFiles &files)
     StreamRunBegin(output);
     JournalBegin(files.json);
     long long run = 0;
+    // What the executions hold is given back once receiving has stopped.
+    RmapRuns runs(device);
     {
         const ReceiveRegistration receiving(device);
-        run = CR_ExecuteCommands(device, chain.get(), output, errors);
-        CR_WaitOnResponses(device, chain.get(), output, errors);
+        run = CR_ExecuteCommands(runs, chain.get(), output, errors);
+        CR_WaitOnResponses(runs, chain.get(), output, errors);
     }
     StreamRunEnd();
 
     if (StreamRunInterrupted()) {
-        ReportInterruption(run, CountCommands(chain.get()));
+        ReportInterruption(run, static_cast<long long>(CountRuns(static_cast<const RmapCommand *>(chain.get()))));
     } else if (errors != 0) {
         std::printf("There were %d errors encountered performing the command list\n", errors);
     } else {

@@ -1,5 +1,5 @@
 // One command of an RMAP command list: what the user gave (or what it took
-// from the command before it), and what running it produced.
+// from the command before it), and the packet every execution of it sends.
 #ifndef ZARK_STREAM_RMAP_RMAP_COMMAND_H
 #define ZARK_STREAM_RMAP_RMAP_COMMAND_H
 
@@ -12,9 +12,7 @@
 #include "device/quill_rmap.h"
 #include "device/vantor_api.h"
 #include "common/command_chain.h"
-#include "common/receive_buffer.h"
 #include "common/rmap_command_kind.h"
-#include "common/transfer_guard.h"
 
 using RmapCommandType = std::int32_t;
 inline constexpr RmapCommandType RMAP_COMMAND_LOOP = 254;
@@ -59,19 +57,14 @@ struct RmapCommand : ChainLinks<RmapCommand> {
     std::optional<std::vector<std::uint8_t>> data;
     std::optional<std::vector<std::uint8_t>> mask;
     std::optional<std::string> filename;
+    // Built when the command first runs: nothing in it changes between
+    // repetitions, so every execution sends these bytes.
     RmapPacket packet;
-    ReceiveBuffer reply_buffer;
-    PacketProperties reply_properties{};
-    // Released before the packet and the reply buffer they use.
-    OwnedSend send;
-    OwnedRead read;
     std::uint32_t address = 0;
     // Bytes of data; for a read, the number of bytes to read.
     std::uint32_t data_length = 0;
     unsigned int packet_length = 0;
     std::uint32_t given_flags = 0;
-    TransferStatus send_status = VANTOR_TRANSFER_NOT_STARTED;
-    TransferStatus read_status = VANTOR_TRANSFER_NOT_STARTED;
     std::uint16_t transaction_identifier = 0;
     std::uint8_t verify_before_write = 0;
     std::uint8_t acknowledge = 0;
@@ -80,6 +73,7 @@ struct RmapCommand : ChainLinks<RmapCommand> {
     std::uint8_t extended_address = 0;
     std::uint8_t header_crc = 0;
     std::uint8_t data_crc = 0;
+    bool packet_tried = false; // built, or found not to build
 
     bool Given(std::uint32_t flag) const { return (given_flags & flag) != 0; }
 };
@@ -89,10 +83,7 @@ RmapCommandPtr CR_AllocateCommand(RmapCommandType type);
 
 // What the chain machinery asks of a record.
 inline bool IsLoop(const RmapCommand &command) { return command.type == RMAP_COMMAND_LOOP; }
-std::uint64_t HeldBytes(const RmapCommand &command);
-RmapCommandPtr CopyRecordFields(const RmapCommand &source);
-void ReportCopyOutOfMemory(const RmapCommand &at);
-void ReportExpansionOutOfMemory(const RmapCommand &loop);
+std::uint64_t RunBytes(const RmapCommand &command);
 
 // Whether running the command waits for a reply: reads, read/modify/writes
 // and acknowledged writes.

@@ -79,6 +79,22 @@ void ApplyCrcOverrides(const RmapCommand &command, const RmapPacketInfo &info)
     }
 }
 
+// The command's packet, built with its CRC overrides the first time it runs;
+// false, every time, when it cannot be built.
+bool PacketReady(RmapCommand &command)
+{
+    if (!command.packet_tried) {
+        command.packet_tried = true;
+        RmapPacketInfo info{};
+        if (BuildPacket(command, info)) {
+            ApplyCrcOverrides(command, info);
+        } else {
+            command.packet.reset();
+        }
+    }
+    return command.packet != nullptr;
+}
+
 std::uint64_t ReplyDataLength(const RmapCommand &command)
 {
     if (command.type == RMAP_COMMAND_READ) {
@@ -87,39 +103,38 @@ std::uint64_t ReplyDataLength(const RmapCommand &command)
     return command.data ? command.data->size() : 0;
 }
 
-void StartReplyRead(DeviceHandle device, RmapCommand &command)
+// Room for a reply: its data, the header and the data CRC.
+std::uint64_t ReplySize(const RmapCommand &command) { return ReplyDataLength(command) + kReplyOverhead; }
+
+void StartReplyRead(RmapRuns &runs, const RmapCommand &command, RmapRun &run)
 {
     // Left uninitialised: every command's buffer is held until all are sent,
     // and large read lengths must not touch their pages before a reply comes.
-    command.reply_buffer = AllocateReceiveBuffer(ReplyDataLength(command) + kReplyOverhead);
-    if (!command.reply_buffer) {
-        command.read_status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
+    run.reply = runs.replies.Take(ReplySize(command));
+    if (run.reply == nullptr) {
+        run.read_status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
         return;
     }
-    command.read_status = Vantor_ReadPackets(device, command.reply_buffer.data(), command.reply_buffer.size, 1, 0,
-                                             &command.reply_properties, command.read.Start(device));
+    run.read_status = Vantor_ReadPackets(runs.device(), run.reply, static_cast<unsigned int>(ReplySize(command)), 1,
+                                         0, &run.reply_properties, &run.read);
 }
 
-void ExecuteCommand(DeviceHandle device, RmapCommand &command, int &errors)
+void ExecuteCommand(RmapRuns &runs, RmapCommand &command, RmapRun &run, std::uint64_t index, int &errors)
 {
     // Built before the reply read is started, so that a command that cannot be
     // sent never holds a read (nor a buffer sized from a length it cannot carry).
-    RmapPacketInfo info{};
-    if (!BuildPacket(command, info)) {
-        command.packet.reset();
+    if (!PacketReady(command)) {
         ConsoleGuard console;
         std::printf("Error building RMAP packet for command %d.\n", command.number);
         ++errors;
         return;
     }
-    ApplyCrcOverrides(command, info);
     if (CR_ExpectsReply(command)) {
-        StartReplyRead(device, command);
+        StartReplyRead(runs, command, run);
     }
-    command.send_status =
-        Vantor_SendPacket(device, command.packet.get(), command.packet_length, 0, command.send.Start(device));
-    JournalHanded(&command);
-    if (command.send_status != VANTOR_TRANSFER_STARTED && command.send_status != VANTOR_TRANSFER_SUCCESS) {
+    run.send_status = Vantor_SendPacket(runs.device(), command.packet.get(), command.packet_length, 0, &run.send);
+    JournalHanded(index);
+    if (run.send_status != VANTOR_TRANSFER_STARTED && run.send_status != VANTOR_TRANSFER_SUCCESS) {
         ConsoleGuard console;
         std::printf("Error sending command %d.\n", command.number);
         ++errors;
@@ -141,25 +156,35 @@ struct ReplySeen {
     RmapPacketInfo record{};
 };
 
-void AwaitReply(DeviceHandle device, RmapCommand &command, std::FILE *output, int &errors, ReplySeen &seen)
+void FreeRead(DeviceHandle device, RmapRun &run)
 {
-    if (command.read_status == VANTOR_TRANSFER_STARTED) {
+    if (run.read != nullptr) {
+        Vantor_FreeRead(device, run.read);
+        run.read = nullptr;
+    }
+}
+
+void AwaitReply(DeviceHandle device, const RmapCommand &command, RmapRun &run, std::FILE *output, int &errors,
+                ReplySeen &seen)
+{
+    if (run.read_status == VANTOR_TRANSFER_STARTED) {
         // Once interrupted, a reply still on its way is not waited for.
-        command.read_status = StreamRunInterrupted() ? Vantor_GetReadStatus(device, command.read.id())
-                                                     : Vantor_WaitOnReadCompleting(device, command.read.id(), 0);
-        if (command.read_status == VANTOR_TRANSFER_STARTED) {
+        run.read_status = StreamRunInterrupted() ? Vantor_GetReadStatus(device, run.read)
+                                                 : Vantor_WaitOnReadCompleting(device, run.read, 0);
+        if (run.read_status == VANTOR_TRANSFER_STARTED) {
             return;
         }
     }
-    command.read.Free();
+    FreeRead(device, run);
     // Replies shown on the console erase the progress line; shown in a file they leave it.
     ConsoleGuard console(output == nullptr);
-    if (command.read_status == VANTOR_TRANSFER_SUCCESS) {
+    if (run.read_status == VANTOR_TRANSFER_SUCCESS) {
         const char *data_file = command.filename ? command.filename->c_str() : nullptr;
         ReplyDisplayed shown;
-        if (!DisplayReceivedRMAPReply(command.reply_buffer.data(),
-                                      ReceivedLength(command.reply_buffer, command.reply_properties.len),
-                                      command.reply_properties.eop, output != nullptr ? output : stdout,
+        if (!DisplayReceivedRMAPReply(run.reply,
+                                      ReceivedLength(static_cast<unsigned int>(ReplySize(command)),
+                                                     run.reply_properties.len),
+                                      run.reply_properties.eop, output != nullptr ? output : stdout,
                                       data_file, &shown)) {
             ++errors;
             return;
@@ -189,9 +214,10 @@ const char *KindName(RmapCommandType type)
     return type == RMAP_COMMAND_WRITE ? "write" : type == RMAP_COMMAND_READ ? "read" : "read/modify/write";
 }
 
-void RecordInJournal(const RmapCommand &command, bool sent, const ReplySeen &seen)
+void RecordInJournal(const RmapCommand &command, const RmapRun &run, std::uint64_t index, bool sent,
+                     const ReplySeen &seen)
 {
-    JsonLine &line = JournalCommand(&command, command.number, KindName(command.type));
+    JsonLine &line = JournalCommand(index, command.number, KindName(command.type));
     line.Object("sent");
     const std::vector<std::uint8_t> &destination = *command.destination_address;
     const std::vector<std::uint8_t> &source = *command.source_address;
@@ -228,7 +254,7 @@ void RecordInJournal(const RmapCommand &command, bool sent, const ReplySeen &see
         line.End();
     };
     if (!sent) {
-        error("send", command.send_status, DisplayStatus(command.send_status));
+        error("send", run.send_status, DisplayStatus(run.send_status));
     } else if (!CR_ExpectsReply(command)) {
         line.Text("outcome", "no reply expected");
     } else if (seen.shown) {
@@ -244,14 +270,14 @@ void RecordInJournal(const RmapCommand &command, bool sent, const ReplySeen &see
         }
         line.Boolean("matches_command", seen.matches);
         line.End();
-    } else if (command.read_status == VANTOR_TRANSFER_ERROR_TIMEOUT) {
+    } else if (run.read_status == VANTOR_TRANSFER_ERROR_TIMEOUT) {
         line.Text("outcome", "timeout");
-    } else if (command.read_status == VANTOR_TRANSFER_SUCCESS) {
+    } else if (run.read_status == VANTOR_TRANSFER_SUCCESS) {
         error("reply", -1, "not a valid RMAP reply");
-    } else if (command.read_status == VANTOR_TRANSFER_STARTED) {
+    } else if (run.read_status == VANTOR_TRANSFER_STARTED) {
         line.Text("outcome", "not collected"); // the run was interrupted first
     } else {
-        error("receive", command.read_status, DisplayStatus(command.read_status));
+        error("receive", run.read_status, DisplayStatus(run.read_status));
     }
     JournalWrite();
 }
@@ -259,16 +285,16 @@ void RecordInJournal(const RmapCommand &command, bool sent, const ReplySeen &see
 // The final status of a command's send.  A send that was accepted but did not
 // complete is reported here, once (one refused at once was reported when it
 // was made).  True when the packet went out.
-bool CollectSend(DeviceHandle device, RmapCommand &command, std::FILE *output, int &errors)
+bool CollectSend(DeviceHandle device, const RmapCommand &command, RmapRun &run, std::FILE *output, int &errors)
 {
-    if (command.send_status != VANTOR_TRANSFER_STARTED) {
-        return command.send_status == VANTOR_TRANSFER_SUCCESS;
+    if (run.send_status != VANTOR_TRANSFER_STARTED) {
+        return run.send_status == VANTOR_TRANSFER_SUCCESS;
     }
-    command.send_status = Vantor_WaitOnSendCompleting(device, command.send.id(), 0);
-    if (command.send_status == VANTOR_TRANSFER_SUCCESS) {
+    run.send_status = Vantor_WaitOnSendCompleting(device, run.send, 0);
+    if (run.send_status == VANTOR_TRANSFER_SUCCESS) {
         return true;
     }
-    const char *text = DisplayStatus(command.send_status);
+    const char *text = DisplayStatus(run.send_status);
     ConsoleGuard console;
     std::printf("Error sending command %d: %s\n", command.number, text);
     if (output != nullptr) {
@@ -280,42 +306,73 @@ bool CollectSend(DeviceHandle device, RmapCommand &command, std::FILE *output, i
 
 } // namespace
 
-long long CR_ExecuteCommands(DeviceHandle device, RmapCommand *chain, std::FILE *, int &errors)
+RmapRuns::~RmapRuns()
+{
+    // Sends are given back only now, as every one was before runs were kept apart.
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        RmapRun &run = runs[i];
+        if (run.read != nullptr) {
+            Vantor_FreeRead(device_, run.read);
+        }
+        if (run.send != nullptr) {
+            Vantor_FreeSend(device_, run.send);
+        }
+    }
+}
+
+long long CR_ExecuteCommands(RmapRuns &runs, RmapCommand *chain, std::FILE *, int &errors)
 {
     long long run = 0;
-    VisitInRunOrder(chain, [device, &errors, &run](RmapCommand &command) {
-        if (IsLoop(command) || StreamRunInterrupted()) {
+    bool out_of_memory = false;
+    VisitInRunOrder(chain, [&](RmapCommand &command) {
+        if (IsLoop(command) || StreamRunInterrupted() || out_of_memory) {
             return;
         }
-        ExecuteCommand(device, command, errors);
+        RmapRun *slot = runs.runs.Add();
+        if (slot == nullptr) {
+            ConsoleGuard console;
+            std::puts("Could not allocate memory to expand the loops of the command list.");
+            ++errors;
+            out_of_memory = true;
+            return;
+        }
+        ExecuteCommand(runs, command, *slot, runs.runs.size() - 1, errors);
         ProgressErrors(errors);
         ++run;
     });
     return run;
 }
 
-void CR_WaitOnResponses(DeviceHandle device, RmapCommand *chain, std::FILE *output, int &errors)
+void CR_WaitOnResponses(RmapRuns &runs, RmapCommand *chain, std::FILE *output, int &errors)
 {
-    VisitInRunOrder(chain, [device, output, &errors](RmapCommand &command) {
-        // A command whose packet could not be built was counted when it was
-        // not sent; one the run never reached has no packet either, nor has a loop.
+    const DeviceHandle device = runs.device();
+    std::size_t index = 0;
+    VisitInRunOrder(chain, [&](RmapCommand &command) {
+        // Loops hold nothing; the commands the run never reached have no
+        // entry, and one whose packet could not be built was counted when
+        // it was not sent.
+        if (IsLoop(command) || index >= runs.runs.size()) {
+            return;
+        }
+        RmapRun &run = runs.runs[index];
+        const std::uint64_t position = index++;
         if (!command.packet) {
             return;
         }
-        const bool sent = CollectSend(device, command, output, errors);
+        const bool sent = CollectSend(device, command, run, output, errors);
         ReplySeen seen;
         if (CR_ExpectsReply(command)) {
             if (sent) {
-                AwaitReply(device, command, output, errors, seen);
+                AwaitReply(device, command, run, output, errors, seen);
             } else {
-                command.read.Free(); // nothing will come
+                FreeRead(device, run); // nothing will come
             }
         }
         JournalCount().replies += seen.shown ? 1 : 0;
-        JournalCount().timeouts += command.read_status == VANTOR_TRANSFER_ERROR_TIMEOUT ? 1 : 0;
+        JournalCount().timeouts += run.read_status == VANTOR_TRANSFER_ERROR_TIMEOUT ? 1 : 0;
         if (JournalOn()) {
-            JournalCollected(&command);
-            RecordInJournal(command, sent, seen);
+            JournalCollected(position);
+            RecordInJournal(command, run, position, sent, seen);
         }
         ProgressErrors(errors);
     });

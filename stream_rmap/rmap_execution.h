@@ -1,18 +1,50 @@
-// Running an expanded RMAP command chain: every command is built and sent,
+// Running a prepared RMAP command chain: every command is built and sent,
 // each with its reply read started just before; then every reply is awaited
 // in the same order and shown.
 #ifndef ZARK_STREAM_RMAP_RMAP_EXECUTION_H
 #define ZARK_STREAM_RMAP_RMAP_EXECUTION_H
 
+#include <cstdint>
 #include <cstdio>
 
+#include "common/receive_buffer.h"
+#include "common/run_store.h"
 #include "device/vantor_api.h"
 #include "stream_rmap/rmap_command.h"
+
+// What one execution of a command holds until its reply is collected; a
+// repeated command has one of these for every time it runs.
+struct RmapRun {
+    TransferId send = nullptr;
+    TransferId read = nullptr;
+    std::uint8_t *reply = nullptr; // in the runs' arena
+    PacketProperties reply_properties{};
+    TransferStatus send_status = VANTOR_TRANSFER_NOT_STARTED;
+    TransferStatus read_status = VANTOR_TRANSFER_NOT_STARTED;
+};
+
+// The executions of one run, in run order, and their reply buffers.  Every
+// transfer identifier still held is given back when this goes.
+class RmapRuns {
+public:
+    explicit RmapRuns(DeviceHandle device) : device_(device) {}
+    RmapRuns(const RmapRuns &) = delete;
+    RmapRuns &operator=(const RmapRuns &) = delete;
+    ~RmapRuns();
+
+    DeviceHandle device() const { return device_; }
+
+    RunStore<RmapRun> runs;
+    ReceiveArena replies;
+
+private:
+    DeviceHandle device_;
+};
 
 // The first sweep.  A command whose packet cannot be built is reported, counted
 // and not sent.  errors grows by one per failure.  Stops sending once the run
 // is interrupted; returns how many commands it went through.
-long long CR_ExecuteCommands(DeviceHandle device, RmapCommand *chain, std::FILE *output, int &errors);
+long long CR_ExecuteCommands(RmapRuns &runs, RmapCommand *chain, std::FILE *output, int &errors);
 
 // The second sweep: collects each send's final status (a failed send is
 // reported and counted, and its reply not waited for), then waits for each
@@ -20,7 +52,7 @@ long long CR_ExecuteCommands(DeviceHandle device, RmapCommand *chain, std::FILE 
 // standard output when output is null), appending read data to the command's
 // file.  A reply that does not answer its command is shown and counted.  Once
 // the run is interrupted, only replies that have already come are shown.
-// Every reply read is released here; the sends go with the chain.
-void CR_WaitOnResponses(DeviceHandle device, RmapCommand *chain, std::FILE *output, int &errors);
+// Every transfer is released here.
+void CR_WaitOnResponses(RmapRuns &runs, RmapCommand *chain, std::FILE *output, int &errors);
 
 #endif

@@ -1,5 +1,5 @@
-// Loop expansion of a parsed RMAP command chain, as common/command_chain.h
-// gives it for both modes.
+// The loops of a parsed RMAP command chain, checked and linked to their
+// bodies as common/command_chain.h does it for both modes.
 #ifndef ZARK_STREAM_RMAP_RMAP_LOOPS_H
 #define ZARK_STREAM_RMAP_RMAP_LOOPS_H
 
@@ -7,8 +7,7 @@
 #include "common/expansion_limit.h"
 #include "stream_rmap/rmap_command.h"
 
-// Expands every loop of the chain; false after printing why (the chain can
-// then still be released as a whole).
-inline bool CR_DealWithLoopCommands(RmapCommand *chain) { return ExpandLoops(chain, ExpansionMemoryLimit()); }
+// False after printing why the chain cannot run.
+inline bool CR_DealWithLoopCommands(RmapCommand *chain) { return PrepareLoops(chain, ExpansionMemoryLimit()); }
 
 #endif

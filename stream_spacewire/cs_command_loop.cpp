@@ -32,27 +32,6 @@ const char *BaseComment(int base)
     }
 }
 
-// Sends and receives of the list, and how many of them have been run.
-struct RunCount {
-    long long run = 0;
-    long long in_list = 0;
-};
-
-RunCount CountRun(const SpaceWireCommand *list)
-{
-    RunCount count;
-    VisitInRunOrder(list, [&count](const SpaceWireCommand &command) {
-        if (command.type == SPACEWIRE_COMMAND_LOOP) {
-            return;
-        }
-        ++count.in_list;
-        if (Submitted(command) || command.status != VANTOR_TRANSFER_NOT_STARTED) {
-            ++count.run;
-        }
-    });
-    return count;
-}
-
 } // namespace
 
 RunOutcome CS_CommandLoop(DeviceHandle device, StreamFiles &files)
@@ -81,37 +60,29 @@ RunOutcome CS_CommandLoop(DeviceHandle device, StreamFiles &files)
     StreamRunBegin(output);
     JournalBegin(files.json);
     bool cut_short = false;
-    RunCount count;
+    // What the executions hold is given back once receiving has stopped.
+    SpaceWireRuns runs(device);
     {
         const ReceiveRegistration receiving(device);
-        CS_ExecuteCommandsInOrder(device, list.get(), output, error_count, nullptr);
-        // Which commands ran is read from the transfers the collection below
-        // releases, and only a run cut short while sending needs it: one
-        // stopped later ran all.
+        CS_ExecuteCommandsInOrder(runs, list.get(), output, error_count);
+        // A run stopped after sending ran every command.
         cut_short = StreamRunInterrupted();
-        if (cut_short) {
-            count = CountRun(list.get());
-        }
-        CS_WaitOnSends(device, list.get(), output, error_count);
+        CS_WaitOnSends(runs, list.get(), output, error_count);
         std::FILE *stream = output != nullptr ? output : stdout;
         {
             ConsoleGuard console(stream == stdout);
             std::fputs(BaseComment(default_base), stream);
         }
-        CS_WaitOnReads(device, list.get(), stream, error_count);
+        CS_WaitOnReads(runs, list.get(), stream, error_count);
     }
     StreamRunEnd();
     if (JournalOn() || strict_mode) {
-        CS_RecordRun(list.get());
+        CS_RecordRun(runs, list.get());
     }
-    if (!cut_short && StreamRunInterrupted()) {
-        count.in_list = CountRun(list.get()).in_list;
-        count.run = count.in_list;
-    }
-    list.reset();
 
     if (StreamRunInterrupted()) {
-        ReportInterruption(count.run, count.in_list);
+        const auto in_list = static_cast<long long>(CountRuns(static_cast<const SpaceWireCommand *>(list.get())));
+        ReportInterruption(cut_short ? static_cast<long long>(runs.runs.size()) : in_list, in_list);
     } else if (error_count != 0) {
         std::printf("There were %d errors encountered performing the command list\n", error_count);
     } else {

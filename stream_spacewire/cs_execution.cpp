@@ -15,18 +15,15 @@
 
 namespace {
 
-TransferId SendOf(const SpaceWireCommand &send) { return std::get<OwnedSend>(send.transfer).id(); }
-TransferId ReadOf(const SpaceWireCommand &receive) { return std::get<OwnedRead>(receive.transfer).id(); }
-
 bool Accepted(TransferStatus status)
 {
     return status == VANTOR_TRANSFER_STARTED || status == VANTOR_TRANSFER_SUCCESS;
 }
 
-void CountFailure(SpaceWireCommand &command, std::int32_t &error_count)
+void CountFailure(SpaceWireRun &run, std::int32_t &error_count)
 {
-    if (!command.failure_counted) {
-        command.failure_counted = true;
+    if (!run.failure_counted) {
+        run.failure_counted = true;
         ++error_count;
     }
 }
@@ -50,9 +47,10 @@ bool BuildPacketArrays(SpaceWireCommand &send)
     return true;
 }
 
-void ReportSubmissionFailure(const SpaceWireCommand &send, std::FILE *output, std::int32_t &error_count)
+void ReportSubmissionFailure(const SpaceWireCommand &send, const SpaceWireRun &run, std::FILE *output,
+                             std::int32_t &error_count)
 {
-    const char *text = DisplayStatus(send.status);
+    const char *text = DisplayStatus(run.status);
     ConsoleGuard console;
     std::printf("Error submitting send command %d: %s\n", send.number, text);
     ++error_count;
@@ -61,87 +59,82 @@ void ReportSubmissionFailure(const SpaceWireCommand &send, std::FILE *output, st
     }
 }
 
-void SubmitSend(DeviceHandle device, SpaceWireCommand &send, std::FILE *output, std::int32_t &error_count)
+void SubmitSend(DeviceHandle device, SpaceWireCommand &send, SpaceWireRun &run, std::uint64_t index, std::FILE *output,
+                std::int32_t &error_count)
 {
     Vantor_EnableSendEEPs(device, send.end_with_eep);
     if (send.packet_count == 1) {
-        send.status = Vantor_SendPacket(device, send.data.data(), static_cast<unsigned int>(send.data_length), 0,
-                                        send.transfer.emplace<OwnedSend>().Start(device));
-    } else if (BuildPacketArrays(send)) {
-        send.status = Vantor_SendMultiplePacketLengths(device, send.packet_pointers.get(), send.packet_lengths.get(),
-                                                       static_cast<unsigned int>(send.packet_count), 0,
-                                                       send.transfer.emplace<OwnedSend>().Start(device));
+        run.submitted = SpaceWireRun::SEND;
+        run.status = Vantor_SendPacket(device, send.data.data(), static_cast<unsigned int>(send.data_length), 0,
+                                       &run.transfer);
+    } else if (send.packet_pointers || BuildPacketArrays(send)) {
+        run.submitted = SpaceWireRun::SEND;
+        run.status = Vantor_SendMultiplePacketLengths(device, send.packet_pointers.get(), send.packet_lengths.get(),
+                                                      static_cast<unsigned int>(send.packet_count), 0, &run.transfer);
     } else {
         // Never handed to the library: nothing to wait for or release later.
-        send.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
+        run.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
     }
-    JournalHanded(&send);
-    if (!Accepted(send.status)) {
-        ReportSubmissionFailure(send, output, error_count);
+    JournalHanded(index);
+    if (!Accepted(run.status)) {
+        ReportSubmissionFailure(send, run, output, error_count);
     }
     ProgressSent();
 }
 
-void SubmitReceive(DeviceHandle device, SpaceWireCommand &receive, std::int32_t &error_count)
+void SubmitReceive(DeviceHandle device, const SpaceWireCommand &receive, SpaceWireRun &run, std::uint64_t index,
+                   std::int32_t &error_count)
 {
     const auto count = static_cast<std::size_t>(receive.packet_count);
     const std::size_t size = count * static_cast<std::size_t>(receive.packet_length);
-    receive.buffer.reset(new (std::nothrow) std::uint8_t[size]);
-    if (!receive.buffer) {
+    run.buffer.reset(new (std::nothrow) std::uint8_t[size]);
+    if (!run.buffer) {
         ConsoleGuard console;
         std::puts("Error allocating memory for receive command.");
-        receive.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
-        CountFailure(receive, error_count);
+        run.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
+        CountFailure(run, error_count);
         return;
     }
-    receive.properties.reset(new (std::nothrow) PacketProperties[count]());
-    if (!receive.properties) {
+    run.properties.reset(new (std::nothrow) PacketProperties[count]());
+    if (!run.properties) {
         ConsoleGuard console;
         std::puts("Error allocating memory for receive command properties.");
-        receive.buffer.reset();
-        receive.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
-        CountFailure(receive, error_count);
+        run.buffer.reset();
+        run.status = VANTOR_TRANSFER_ERROR_OUT_OF_MEMORY;
+        CountFailure(run, error_count);
         return;
     }
-    receive.status = Vantor_ReadPackets(device, receive.buffer.get(), static_cast<unsigned int>(size),
-                                        static_cast<unsigned int>(count), 0, receive.properties.get(),
-                                        receive.transfer.emplace<OwnedRead>().Start(device));
-    JournalHanded(&receive);
-    if (!Accepted(receive.status)) {
+    run.submitted = SpaceWireRun::READ;
+    run.status = Vantor_ReadPackets(device, run.buffer.get(), static_cast<unsigned int>(size),
+                                    static_cast<unsigned int>(count), 0, run.properties.get(), &run.transfer);
+    JournalHanded(index);
+    if (!Accepted(run.status)) {
         ConsoleGuard console;
-        std::printf("Error submitting receive command %d: %s\n", receive.number, DisplayStatus(receive.status));
-        CountFailure(receive, error_count);
+        std::printf("Error submitting receive command %d: %s\n", receive.number, DisplayStatus(run.status));
+        CountFailure(run, error_count);
     }
 }
 
 // The final status of a send, collected before a receive or at the end.
-void ReportSendFailure(const SpaceWireCommand &send, std::FILE *output, std::int32_t &error_count)
+void ReportSendFailure(const SpaceWireCommand &send, const SpaceWireRun &run, std::FILE *output,
+                       std::int32_t &error_count)
 {
     ConsoleGuard console;
-    std::printf("Error sending command, %d\n", send.status);
+    std::printf("Error sending command, %d\n", run.status);
     // The line above gives the status code; this one says which command and what happened.
-    std::printf("Error sending command %d: %s\n", send.number, DisplayStatus(send.status));
+    std::printf("Error sending command %d: %s\n", send.number, DisplayStatus(run.status));
     ++error_count;
     if (output != nullptr) {
         std::fprintf(output, "Error sending command %d\n", send.number);
     }
 }
 
-// Runs one record on its own: cut from its successor for the call.
-template <typename Execute>
-void ExecuteAlone(SpaceWireCommand &command, Execute execute)
-{
-    SpaceWireCommandList following = std::move(command.next);
-    execute(&command);
-    command.next = std::move(following);
-}
-
 // The packets a read holds: the walk ends at the first entry not received,
 // and at a length that would reach past the buffer, which is not the
 // device's to claim.
-std::size_t ReceivedPacketCount(const SpaceWireCommand &receive)
+std::size_t ReceivedPacketCount(const SpaceWireCommand &receive, const SpaceWireRun &run)
 {
-    if (!receive.buffer || !receive.properties) {
+    if (!run.buffer || !run.properties) {
         return 0;
     }
     const auto count = static_cast<std::size_t>(std::max(receive.packet_count, 0));
@@ -149,7 +142,7 @@ std::size_t ReceivedPacketCount(const SpaceWireCommand &receive)
     std::size_t offset = 0;
     std::size_t received = 0;
     for (; received < count; ++received) {
-        const std::uint64_t length = receive.properties[received].len;
+        const std::uint64_t length = run.properties[received].len;
         if (length == 0 || length > size - offset) {
             break;
         }
@@ -162,18 +155,19 @@ std::size_t ReceivedPacketCount(const SpaceWireCommand &receive)
 // "T" when it timed out before all came or "E" when it failed.  A data file
 // that cannot be written is reported; with -strict, so are fewer packets than
 // asked for and a packet ended by EEP.  Each counts as the receive's one error.
-void WriteReceivedPackets(SpaceWireCommand &receive, std::FILE *stream, std::int32_t &error_count)
+void WriteReceivedPackets(const SpaceWireCommand &receive, SpaceWireRun &run, std::FILE *stream,
+                          std::int32_t &error_count)
 {
-    const bool timed_out = receive.status == VANTOR_TRANSFER_ERROR_TIMEOUT;
-    const bool failed = !timed_out && receive.status != VANTOR_TRANSFER_SUCCESS;
+    const bool timed_out = run.status == VANTOR_TRANSFER_ERROR_TIMEOUT;
+    const bool failed = !timed_out && run.status != VANTOR_TRANSFER_SUCCESS;
     const auto count = static_cast<std::size_t>(std::max(receive.packet_count, 0));
-    const std::size_t received = ReceivedPacketCount(receive);
+    const std::size_t received = ReceivedPacketCount(receive, run);
     std::size_t offset = 0;
     int data_file_error = 0;
     bool ended_by_eep = false;
     for (std::size_t k = 0; k < received; ++k) {
-        const PacketProperties &packet = receive.properties[k];
-        const std::uint8_t *bytes = receive.buffer.get() + offset;
+        const PacketProperties &packet = run.properties[k];
+        const std::uint8_t *bytes = run.buffer.get() + offset;
         const auto length = static_cast<std::size_t>(packet.len);
         if (packet.eop == VANTOR_EOP_NONE) {
             std::fputs(timed_out ? "T P " : "P ", stream);
@@ -195,129 +189,153 @@ void WriteReceivedPackets(SpaceWireCommand &receive, std::FILE *stream, std::int
     }
     if (data_file_error != 0) {
         ReportDataFileFailure(receive.number, receive.filename, data_file_error);
-        CountFailure(receive, error_count);
+        CountFailure(run, error_count);
     }
     if (strict_mode && !failed && received < count) {
         ConsoleGuard console;
         std::printf("Error receiving command %d: %zu of %zu packets received.\n", receive.number, received, count);
-        CountFailure(receive, error_count);
+        CountFailure(run, error_count);
     }
     if (strict_mode && ended_by_eep) {
         ConsoleGuard console;
         std::printf("Error receiving command %d: a packet ended with EEP.\n", receive.number);
-        CountFailure(receive, error_count);
+        CountFailure(run, error_count);
     }
+}
+
+// Calls visit(command, run, index) for every send and receive the run
+// reached, in run order.
+template <typename Command, typename Visit>
+void VisitRuns(SpaceWireRuns &runs, Command *list, Visit &&visit)
+{
+    std::size_t index = 0;
+    VisitInRunOrder(list, [&](Command &command) {
+        if (command.type != SPACEWIRE_COMMAND_LOOP && index < runs.runs.size()) {
+            visit(command, runs.runs[index], static_cast<std::uint64_t>(index));
+            ++index;
+        }
+    });
 }
 
 } // namespace
 
-void CS_ExecuteSendCommands(DeviceHandle device, SpaceWireCommand *list, std::FILE *output,
-                            std::int32_t &error_count)
+SpaceWireRuns::~SpaceWireRuns()
 {
-    VisitInRunOrder(list, [&](SpaceWireCommand &command) {
-        if (command.type == SPACEWIRE_COMMAND_SEND) {
-            SubmitSend(device, command, output, error_count);
-        }
-    });
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        Release(runs[i]);
+    }
 }
 
-void CS_ExecuteReadCommands(DeviceHandle device, SpaceWireCommand *list, std::int32_t &error_count)
+void SpaceWireRuns::Release(SpaceWireRun &run) const
 {
-    VisitInRunOrder(list, [&](SpaceWireCommand &command) {
-        if (command.type == SPACEWIRE_COMMAND_RECEIVE) {
-            SubmitReceive(device, command, error_count);
+    if (run.transfer != nullptr) {
+        if (run.submitted == SpaceWireRun::SEND) {
+            Vantor_FreeSend(device_, run.transfer);
+        } else {
+            Vantor_FreeRead(device_, run.transfer);
         }
-    });
+        run.transfer = nullptr;
+    }
 }
 
-SpaceWireCommand *CS_ExecuteCommandsInOrder(DeviceHandle device, SpaceWireCommand *list, std::FILE *output,
-                                            std::int32_t &error_count, SpaceWireCommand *previous)
+void CS_ExecuteCommandsInOrder(SpaceWireRuns &runs, SpaceWireCommand *list, std::FILE *output,
+                               std::int32_t &error_count)
 {
+    const DeviceHandle device = runs.device();
+    // The last send or receive executed, or a loop repeating nothing after it.
+    struct Previous {
+        const SpaceWireCommand *command = nullptr;
+        SpaceWireRun *run = nullptr; // none for a loop
+        std::uint64_t index = 0;
+    } previous;
+    bool out_of_memory = false;
     VisitInRunOrder(list, [&](SpaceWireCommand &command) {
-        if (StreamRunInterrupted()) {
+        if (StreamRunInterrupted() || out_of_memory) {
             return;
         }
-        switch (command.type) {
-        case SPACEWIRE_COMMAND_SEND:
-            ExecuteAlone(command, [&](SpaceWireCommand *alone) {
-                CS_ExecuteSendCommands(device, alone, output, error_count);
-            });
-            previous = &command;
-            break;
-        case SPACEWIRE_COMMAND_RECEIVE:
-            if (previous != nullptr && previous->type == SPACEWIRE_COMMAND_SEND && Submitted(*previous)) {
-                previous->status = Vantor_WaitOnSendCompleting(device, SendOf(*previous), 0);
-                JournalCollected(previous);
-                // Collected here, so the final collection passes it over:
-                // its failure is reported now, once.
-                if (previous->status != VANTOR_TRANSFER_SUCCESS) {
-                    ReportSendFailure(*previous, output, error_count);
-                }
-            }
-            ExecuteAlone(command, [&](SpaceWireCommand *alone) {
-                CS_ExecuteReadCommands(device, alone, error_count);
-            });
-            if (Submitted(command)) {
-                command.status = Vantor_WaitOnReadCompleting(device, ReadOf(command), 0);
-                JournalCollected(&command);
-                if (command.status == VANTOR_TRANSFER_SUCCESS) {
-                    ProgressReceived();
-                }
-            }
-            ProgressErrors(error_count);
-            previous = &command;
-            break;
-        case SPACEWIRE_COMMAND_LOOP:
+        if (command.type == SPACEWIRE_COMMAND_LOOP) {
             // A loop that repeats something passes the previous command
             // through its repetitions; one that repeats nothing takes its place.
             if (command.number_to_repeat == 0) {
-                previous = &command;
+                previous = Previous{&command, nullptr, 0};
             }
-            break;
-        }
-    });
-    return previous;
-}
-
-void CS_WaitOnSends(DeviceHandle device, SpaceWireCommand *list, std::FILE *output, std::int32_t &error_count)
-{
-    VisitInRunOrder(list, [&](SpaceWireCommand &send) {
-        if (send.type != SPACEWIRE_COMMAND_SEND || !Submitted(send)) {
             return;
         }
-        if (send.status == VANTOR_TRANSFER_STARTED) {
-            send.status = Vantor_WaitOnSendCompleting(device, SendOf(send), 0);
+        SpaceWireRun *run = runs.runs.Add();
+        if (run == nullptr) {
+            ConsoleGuard console;
+            std::puts("Could not allocate memory to expand the loops of the command list.");
+            ++error_count;
+            out_of_memory = true;
+            return;
+        }
+        const std::uint64_t index = runs.runs.size() - 1;
+        if (command.type == SPACEWIRE_COMMAND_SEND) {
+            SubmitSend(device, command, *run, index, output, error_count);
+            previous = Previous{&command, run, index};
+            return;
+        }
+        if (previous.run != nullptr && previous.command->type == SPACEWIRE_COMMAND_SEND &&
+            previous.run->submitted != SpaceWireRun::NONE) {
+            SpaceWireRun &send = *previous.run;
+            send.status = Vantor_WaitOnSendCompleting(device, send.transfer, 0);
+            JournalCollected(previous.index);
+            // Collected here, so the final collection passes it over:
+            // its failure is reported now, once.
             if (send.status != VANTOR_TRANSFER_SUCCESS) {
-                ReportSendFailure(send, output, error_count);
+                ReportSendFailure(*previous.command, send, output, error_count);
             }
         }
-        JournalCollected(&send);
-        send.transfer = std::monostate{};
+        SubmitReceive(device, command, *run, index, error_count);
+        if (run->submitted != SpaceWireRun::NONE) {
+            run->status = Vantor_WaitOnReadCompleting(device, run->transfer, 0);
+            JournalCollected(index);
+            if (run->status == VANTOR_TRANSFER_SUCCESS) {
+                ProgressReceived();
+            }
+        }
+        ProgressErrors(error_count);
+        previous = Previous{&command, run, index};
     });
 }
 
-void CS_WaitOnReads(DeviceHandle device, SpaceWireCommand *list, std::FILE *stream, std::int32_t &error_count)
+void CS_WaitOnSends(SpaceWireRuns &runs, SpaceWireCommand *list, std::FILE *output, std::int32_t &error_count)
 {
-    VisitInRunOrder(list, [&](SpaceWireCommand &receive) {
+    const DeviceHandle device = runs.device();
+    VisitRuns(runs, list, [&](SpaceWireCommand &send, SpaceWireRun &run, std::uint64_t index) {
+        if (send.type != SPACEWIRE_COMMAND_SEND || run.submitted == SpaceWireRun::NONE) {
+            return;
+        }
+        if (run.status == VANTOR_TRANSFER_STARTED) {
+            run.status = Vantor_WaitOnSendCompleting(device, run.transfer, 0);
+            if (run.status != VANTOR_TRANSFER_SUCCESS) {
+                ReportSendFailure(send, run, output, error_count);
+            }
+        }
+        JournalCollected(index);
+        runs.Release(run);
+    });
+}
+
+void CS_WaitOnReads(SpaceWireRuns &runs, SpaceWireCommand *list, std::FILE *stream, std::int32_t &error_count)
+{
+    const DeviceHandle device = runs.device();
+    VisitRuns(runs, list, [&](SpaceWireCommand &receive, SpaceWireRun &run, std::uint64_t index) {
         if (receive.type != SPACEWIRE_COMMAND_RECEIVE) {
             return;
         }
-        // An interrupted run leaves the receives it never reached; they have no result.
-        if (!Submitted(receive) && receive.status == VANTOR_TRANSFER_NOT_STARTED && StreamRunInterrupted()) {
-            return;
+        if (run.submitted != SpaceWireRun::NONE && run.status == VANTOR_TRANSFER_STARTED) {
+            run.status = Vantor_WaitOnReadCompleting(device, run.transfer, 0);
         }
-        if (Submitted(receive) && receive.status == VANTOR_TRANSFER_STARTED) {
-            receive.status = Vantor_WaitOnReadCompleting(device, ReadOf(receive), 0);
-        }
-        JournalCollected(&receive);
+        JournalCollected(index);
         ConsoleGuard console(stream == stdout);
-        if (receive.status != VANTOR_TRANSFER_SUCCESS && receive.status != VANTOR_TRANSFER_ERROR_TIMEOUT) {
+        if (run.status != VANTOR_TRANSFER_SUCCESS && run.status != VANTOR_TRANSFER_ERROR_TIMEOUT) {
             ConsoleGuard error_line;
-            std::printf("Error receiving command %d: %s\n", receive.number, DisplayStatus(receive.status));
-            CountFailure(receive, error_count);
+            std::printf("Error receiving command %d: %s\n", receive.number, DisplayStatus(run.status));
+            CountFailure(run, error_count);
         }
-        WriteReceivedPackets(receive, stream, error_count);
-        receive.transfer = std::monostate{};
+        WriteReceivedPackets(receive, run, stream, error_count);
+        runs.Release(run);
     });
 }
 
@@ -325,18 +343,18 @@ namespace {
 
 const char *EndName(int eop) { return eop == VANTOR_EOP_EOP ? "EOP" : eop == VANTOR_EOP_EEP ? "EEP" : "none"; }
 
-void RecordCommand(const SpaceWireCommand &command)
+void RecordCommand(const SpaceWireCommand &command, const SpaceWireRun &run, std::uint64_t index)
 {
     JournalCounts &counts = JournalCount();
     const bool send = command.type == SPACEWIRE_COMMAND_SEND;
     ++counts.commands;
-    counts.timeouts += command.status == VANTOR_TRANSFER_ERROR_TIMEOUT ? 1 : 0;
-    const std::size_t received = send ? 0 : ReceivedPacketCount(command);
+    counts.timeouts += run.status == VANTOR_TRANSFER_ERROR_TIMEOUT ? 1 : 0;
+    const std::size_t received = send ? 0 : ReceivedPacketCount(command, run);
     counts.replies += static_cast<long long>(received);
     if (!JournalOn()) {
         return;
     }
-    JsonLine &line = JournalCommand(&command, command.number, send ? "send" : "receive");
+    JsonLine &line = JournalCommand(index, command.number, send ? "send" : "receive");
     if (send) {
         // data holds the packet once for every copy sent.
         line.Hex("data", std::span(command.data.data(),
@@ -347,27 +365,27 @@ void RecordCommand(const SpaceWireCommand &command)
         line.Array("packets");
         std::size_t offset = 0;
         for (std::size_t k = 0; k < received; ++k) {
-            const PacketProperties &packet = command.properties[k];
+            const PacketProperties &packet = run.properties[k];
             line.Element();
-            line.Hex("data", std::span(command.buffer.get() + offset, static_cast<std::size_t>(packet.len)));
+            line.Hex("data", std::span(run.buffer.get() + offset, static_cast<std::size_t>(packet.len)));
             line.Text("end", EndName(packet.eop));
             line.End();
             offset += static_cast<std::size_t>(packet.len);
         }
         line.End();
     }
-    if (command.status == VANTOR_TRANSFER_SUCCESS) {
+    if (run.status == VANTOR_TRANSFER_SUCCESS) {
         line.Text("outcome", send ? "sent" : "received");
-    } else if (command.status == VANTOR_TRANSFER_ERROR_TIMEOUT) {
+    } else if (run.status == VANTOR_TRANSFER_ERROR_TIMEOUT) {
         line.Text("outcome", "timeout");
-    } else if (command.status == VANTOR_TRANSFER_STARTED) {
+    } else if (run.status == VANTOR_TRANSFER_STARTED) {
         line.Text("outcome", "not collected"); // the run was interrupted first
     } else {
         line.Text("outcome", "error");
         line.Object("error");
         line.Text("which", send ? "send" : "receive");
-        line.Number("status", std::int64_t{command.status});
-        line.Text("text", DisplayStatus(command.status));
+        line.Number("status", std::int64_t{run.status});
+        line.Text("text", DisplayStatus(run.status));
         line.End();
     }
     JournalWrite();
@@ -375,11 +393,11 @@ void RecordCommand(const SpaceWireCommand &command)
 
 } // namespace
 
-void CS_RecordRun(const SpaceWireCommand *list)
+void CS_RecordRun(SpaceWireRuns &runs, const SpaceWireCommand *list)
 {
-    VisitInRunOrder(list, [](const SpaceWireCommand &command) {
-        if (command.type != SPACEWIRE_COMMAND_LOOP && command.status != VANTOR_TRANSFER_NOT_STARTED) {
-            RecordCommand(command);
+    VisitRuns(runs, list, [](const SpaceWireCommand &command, const SpaceWireRun &run, std::uint64_t index) {
+        if (run.status != VANTOR_TRANSFER_NOT_STARTED) {
+            RecordCommand(command, run, index);
         }
     });
 }

@@ -1,6 +1,6 @@
 // The command tree both stream modes share, on a record of its own: loop
-// shapes and short bodies, sizing against the limit, copies, and chains
-// longer and deeper than any call stack.
+// shapes and short bodies, sizing against the limit, and chains longer and
+// deeper than any call stack.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -21,22 +21,12 @@ struct Node : ChainLinks<Node> {
     Node() { ++live_records; }
     ~Node() { --live_records; }
     bool loop = false;
-    std::string payload; // "!" cannot be copied
+    std::string payload;
 };
 
 bool IsLoop(const Node &node) { return node.loop; }
-std::uint64_t HeldBytes(const Node &node) { return node.payload.size(); }
-std::unique_ptr<Node> CopyRecordFields(const Node &source)
-{
-    auto copy = source.payload == "!" ? nullptr : std::make_unique<Node>();
-    if (copy) {
-        copy->loop = source.loop;
-        copy->payload = source.payload;
-    }
-    return copy;
-}
-void ReportCopyOutOfMemory(const Node &) {}
-void ReportExpansionOutOfMemory(const Node &) {}
+// An execution of a record costs a byte for each character it holds.
+std::uint64_t RunBytes(const Node &node) { return node.payload.size(); }
 
 constexpr std::uint64_t kNoLimit = std::numeric_limits<std::uint64_t>::max();
 
@@ -71,14 +61,19 @@ std::string RunOrder(const Node *chain, bool counts = false)
     return order;
 }
 
-// The run order of the shape expanded, or what expansion printed.  Every
-// record it dropped or copied is accounted for once the chain goes.
+// The run order of the shape, or what preparing its loops printed; the
+// number of runs counted must match the order.
 std::string Expanded(const std::string &shape, std::uint64_t limit = kNoLimit)
 {
     std::unique_ptr<Node> chain = ChainOf(shape);
     CaptureStdout capture;
-    const bool expanded = ExpandLoops(chain.get(), limit);
-    const std::string outcome = expanded ? RunOrder(chain.get()) : capture.Take();
+    const bool prepared = PrepareLoops(chain.get(), limit);
+    const std::string outcome = prepared ? RunOrder(chain.get()) : capture.Take();
+    if (prepared) {
+        std::uint64_t runs = 0;
+        VisitInRunOrder(chain.get(), [&runs](const Node &node) { runs += node.loop ? 0 : 1; });
+        EXPECT_EQ(CountRuns(static_cast<const Node *>(chain.get())), runs) << shape;
+    }
     chain.reset();
     EXPECT_EQ(live_records, 0) << shape;
     return outcome;
@@ -114,47 +109,25 @@ TEST(CommandChain, LoopsRunTheirBodiesAsOftenAsTheySay)
     }
 }
 
-TEST(CommandChain, SizingRefusesTheFirstLoopPastTheLimitBeforeAnyCopy)
+TEST(CommandChain, SizingRefusesTheFirstLoopPastTheLimitBeforeAnyRun)
 {
-    constexpr std::uint64_t kRecord = 2 * sizeof(Node), kSlot = sizeof(std::unique_ptr<Node>);
-    const std::uint64_t x = kRecord + 2 * 4; // "XXXX"
-    const std::uint64_t loop = kRecord + 3 * (x + kSlot);
     const std::string refused = "Could not allocate memory for children of loop command ";
-    EXPECT_EQ(Expanded("L(1,3) XXXX", loop) + Expanded("L(1,3) XXXX", loop - 1), "L0 1 1 1" + refused + "0\n");
+    // Three runs of a record costing 4.
+    EXPECT_EQ(Expanded("L(1,3) XXXX", 12) + Expanded("L(1,3) XXXX", 11), "L0 1 1 1" + refused + "0\n");
     // What stands before a loop counts towards the whole; a loop is judged
     // when it is complete, before what follows it.
-    EXPECT_EQ(Expanded("Y L(1,3) XXXX", loop + kRecord + 2), "0 L1 2 2 2");
-    EXPECT_EQ(Expanded("Y L(1,3) XXXX", loop + kRecord + 1), refused + "1\n");
-    EXPECT_EQ(Expanded("L(1,3) XXXX YY", loop), "L0 1 1 1 2");
-    // Sizes stop at the largest value instead of wrapping to a small one.
-    EXPECT_EQ(Expanded("L(1,4294967295) L(1,4294967295) L(1,4294967295) X", kNoLimit - 1), refused + "1\n");
-    // Loops inside a dropped body are never made.
-    EXPECT_EQ(Expanded("L(1,0) L(1,4294967295) L(1,4294967295) X Y", 4 * kRecord), "L0 4");
-
+    EXPECT_EQ(Expanded("YY L(1,3) XXXX", 14), "0 L1 2 2 2");
+    EXPECT_EQ(Expanded("YY L(1,3) XXXX", 13), refused + "1\n");
+    EXPECT_EQ(Expanded("L(1,3) XXXX YY", 12), "L0 1 1 1 2");
+    // Nested loops multiply; sizes stop at the largest value instead of wrapping.
+    EXPECT_EQ(Expanded("L(1,2) L(2,3) XXXX Y", 30), "L0 L1 2 3 2 3 2 3 L1 2 3 2 3 2 3");
+    EXPECT_EQ(Expanded("L(1,2) L(2,3) XXXX Y", 29), refused + "0\n");
+    EXPECT_EQ(Expanded("L(1,4294967295) L(1,4294967295) L(1,4294967295) XXXX", kNoLimit - 1), refused + "1\n");
+    // Loops inside a body never run cost nothing.
+    EXPECT_EQ(Expanded("L(1,0) L(1,4294967295) L(1,4294967295) X Y", 1), "L0 4");
+    EXPECT_EQ(Expanded("L(2,2) L(1,0) XXXX Y", 2), "L0 L1 3 L1 3");
     // The innermost loop is finished first.
-    EXPECT_EQ(Expanded("L(1,2) L(1,2) X", 2 * kRecord), refused + "1\n");
-}
-
-TEST(CommandChain, CopiesAreIndependentOfTheOriginal)
-{
-    std::unique_ptr<Node> chain = ChainOf("A L(2,2) L(1,2) B C D");
-    ASSERT_TRUE(ExpandLoops(chain.get(), kNoLimit));
-    const std::string order = RunOrder(chain.get(), true);
-    EXPECT_EQ(order, "0 L1(2,2) L2(1,2) 3 3 4 L2(1,2) 3 3 4 5");
-    const long long records = live_records;
-    std::unique_ptr<Node> copy = std::make_unique<Node>();
-    ASSERT_TRUE(CopyChain(copy, static_cast<const Node *>(chain.get())));
-    EXPECT_EQ(live_records, 2 * records) << "the copy's first record replaced what copy held";
-    EXPECT_EQ(RunOrder(copy.get(), true), order);
-    std::string payloads;
-    VisitInRunOrder(copy.get(), [&payloads](Node &node) { payloads += node.payload, node.number += 100; });
-    EXPECT_EQ(payloads, "ABBCBBCD");
-    EXPECT_EQ(RunOrder(chain.get(), true), order);
-    copy.reset();
-    EXPECT_EQ(live_records, records);
-    chain.reset();
-    // A record that cannot be copied fails the expansion; what was made goes with the chain.
-    EXPECT_EQ(Expanded("L(2,3) X !"), "");
+    EXPECT_EQ(Expanded("L(1,2) L(1,2) X", 1), refused + "1\n");
 }
 
 TEST(CommandChain, LongChainsAndDeepNestingNeedNoRecursion)
@@ -177,14 +150,12 @@ TEST(CommandChain, LongChainsAndDeepNestingNeedNoRecursion)
     }
     for (const char *outer : {"L(1,2) ", "L(1,0) "}) {
         chain = ChainOf(outer + nest + "X Y");
-        ASSERT_TRUE(ExpandLoops(chain.get(), kNoLimit));
+        ASSERT_TRUE(PrepareLoops(chain.get(), kNoLimit));
         std::string run;
         VisitInRunOrder(chain.get(), [&run](const Node &node) { run += node.payload; });
         EXPECT_EQ(run, outer[4] == '2' ? "XXY" : "Y");
-        std::unique_ptr<Node> copy;
-        ASSERT_TRUE(CopyChain(copy, static_cast<const Node *>(chain.get())));
+        EXPECT_EQ(CountRuns(static_cast<const Node *>(chain.get())), outer[4] == '2' ? 3u : 1u);
         chain.reset();
-        copy.reset();
         EXPECT_EQ(live_records, 0);
     }
 }

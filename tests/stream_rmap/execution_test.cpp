@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <memory>
 
 #include "app/settings.h"
 #include "common/stream_run.h"
@@ -33,16 +34,18 @@ TEST(Execution, InterruptedRunStopsSendingAndShowsOnlyRepliesThatCame)
         RmapCommandPtr chain = CR_ProcessCommands(list, &output_base);
         ASSERT_TRUE(chain && CR_DealWithLoopCommands(chain.get()));
         int errors = 0;
+        auto runs = std::make_unique<RmapRuns>(device);
         StreamRunBegin(nullptr);
         if (before_sending) {
             std::raise(SIGINT);
         }
-        const long long run = CR_ExecuteCommands(device, chain.get(), nullptr, errors);
+        const long long run = CR_ExecuteCommands(*runs, chain.get(), nullptr, errors);
         if (!before_sending) {
             std::raise(SIGINT);
         }
-        CR_WaitOnResponses(device, chain.get(), nullptr, errors);
+        CR_WaitOnResponses(*runs, chain.get(), nullptr, errors);
         StreamRunEnd();
+        runs.reset();
         chain.reset();
         const std::string shown = capture.Take();
         EXPECT_EQ(errors, 0) << shown;

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -54,9 +55,11 @@ std::string RunWithLittleMemory(const char *text)
         if (pages == 0 || setrlimit(RLIMIT_AS, &address_space) != 0) {
             _exit(4);
         }
-        CS_ExecuteCommandsInOrder(device, list.get(), nullptr, errors, nullptr);
-        CS_WaitOnSends(device, list.get(), nullptr, errors);
-        CS_WaitOnReads(device, list.get(), stdout, errors);
+        auto runs = std::make_unique<SpaceWireRuns>(device);
+        CS_ExecuteCommandsInOrder(*runs, list.get(), nullptr, errors);
+        CS_WaitOnSends(*runs, list.get(), nullptr, errors);
+        CS_WaitOnReads(*runs, list.get(), stdout, errors);
+        runs.reset();
         std::printf("errors=%d live=%zu sent=%zu\n", errors, vantor_sim::LiveTransferCount(),
                     vantor_sim::TakeSentPackets().size());
         std::fflush(stdout);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "app/settings.h"
@@ -28,6 +29,7 @@ protected:
     void TearDown() override
     {
         default_base = 16;
+        runs_.reset();
         list_.reset();
         EXPECT_EQ(vantor_sim::LiveTransferCount(), 0u) << "every transfer started is released";
     }
@@ -44,7 +46,8 @@ protected:
         errors_ = 0;
         output_ = std::tmpfile();
         CaptureStdout execution;
-        CS_ExecuteCommandsInOrder(device_, list_.get(), output_, errors_, nullptr);
+        runs_ = std::make_unique<SpaceWireRuns>(device_);
+        CS_ExecuteCommandsInOrder(*runs_, list_.get(), output_, errors_);
         console_ = execution.Take();
     }
 
@@ -52,8 +55,8 @@ protected:
     std::string Collect()
     {
         CaptureStdout capture;
-        CS_WaitOnSends(device_, list_.get(), output_, errors_);
-        CS_WaitOnReads(device_, list_.get(), output_, errors_);
+        CS_WaitOnSends(*runs_, list_.get(), output_, errors_);
+        CS_WaitOnReads(*runs_, list_.get(), output_, errors_);
         console_ += capture.Take();
         std::string text(4096, '\0');
         std::rewind(output_);
@@ -64,6 +67,7 @@ protected:
 
     DeviceHandle device_ = nullptr;
     SpaceWireCommandList list_;
+    std::unique_ptr<SpaceWireRuns> runs_;
     std::FILE *output_ = nullptr;
     std::string console_;
     std::int32_t errors_ = 0;
@@ -84,7 +88,7 @@ TEST_F(Execution, ReceiveWaitsOnlyForTheSendRightBeforeIt)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
         ExecuteInOrder(c.text);
-        EXPECT_EQ(list_->status, c.first_send);
+        EXPECT_EQ(runs_->runs[0].status, c.first_send);
         Collect();
         EXPECT_EQ(errors_, 0);
     }
