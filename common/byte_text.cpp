@@ -26,22 +26,35 @@ void FillByteTexts(int base, ByteTexts &texts)
     }
 }
 
-} // namespace
-
-void WriteBytesInBase(std::span<const std::uint8_t> bytes, int base, std::FILE *stream)
+// The text of every byte value is made once per base, so that a byte costs
+// one table look-up and a copy, in large packets and many small replies alike.
+const ByteTexts &TextsIn(int base)
 {
-    if (bytes.empty()) {
-        return;
-    }
-    // The text of every byte value is made once per base, so that a byte
-    // costs one table look-up and a copy, in large packets and many small
-    // replies alike.
     static ByteTexts texts{};
     static int texts_base = 0;
     if (texts_base != base) {
         FillByteTexts(base, texts);
         texts_base = base;
     }
+    return texts;
+}
+
+} // namespace
+
+void AppendBytesInBase(std::span<const std::uint8_t> bytes, int base, std::string &text)
+{
+    const ByteTexts &texts = TextsIn(base);
+    for (const std::uint8_t byte : bytes) {
+        text.append(texts.text[byte], texts.length[byte]);
+    }
+}
+
+void WriteBytesInBase(std::span<const std::uint8_t> bytes, int base, std::FILE *stream)
+{
+    if (bytes.empty()) {
+        return;
+    }
+    const ByteTexts &texts = TextsIn(base);
     char buffer[16384];
     std::size_t used = 0;
     for (const std::uint8_t byte : bytes) {

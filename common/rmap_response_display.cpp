@@ -1,5 +1,6 @@
 #include <array>
 #include <span>
+#include <string>
 
 #include "app/settings.h"
 #include "common/byte_text.h"
@@ -50,22 +51,27 @@ struct Field {
     }
 };
 
-void WriteByteRow(const char *label, const Field &field, std::FILE *stream)
+// A reply is shown as one piece of text, written at once: millions of
+// replies then cost one call into the stream each.
+void AddByteRow(const char *label, const Field &field, std::string &text)
 {
-    std::fputs(label, stream);
-    WriteBytesInBase(field.View(), default_base, stream);
-    std::fputc('\n', stream);
+    text += label;
+    AppendBytesInBase(field.View(), default_base, text);
+    text += '\n';
 }
 
-void WriteNumberLine(const char *label, std::uint32_t value, std::FILE *stream)
+void AddNumberLine(const char *label, std::uint32_t value, std::string &text)
 {
-    char text[34];
-    std::fprintf(stream, "%s%s\n", label, itoa(value, text, default_base));
+    char digits[34];
+    text += label;
+    text += itoa(value, digits, default_base);
+    text += '\n';
 }
 
-void WriteEnabledLine(const char *format, unsigned char flag, std::FILE *stream)
+void AddEnabledLine(const char *what, unsigned char flag, std::string &text)
 {
-    std::fprintf(stream, format, flag != 0 ? "" : "not ");
+    text += what;
+    text += flag != 0 ? " is enabled.\n" : " is not enabled.\n";
 }
 
 // The errno value of a data file that could not be written; 0 otherwise.
@@ -129,36 +135,45 @@ bool DisplayRMAPResponse(const std::uint8_t *packet, int length, std::FILE *stre
         return false;
     }
 
-    std::fputs(heading, stream);
-    WriteByteRow("Reply address: ", reply_address, stream);
+    static std::string text;
+    text.assign(heading);
+    AddByteRow("Reply address: ", reply_address, text);
     if (write_reply) {
-        WriteEnabledLine("Data verification is %senabled.\n", RMAP_GetVerifyBeforeWrite(&record), stream);
+        AddEnabledLine("Data verification", RMAP_GetVerifyBeforeWrite(&record), text);
     }
     if (type != RMAP_PACKET_TYPE_READ_MODIFY_WRITE_REPLY) {
-        WriteEnabledLine("Incrementing addresses is %senabled.\n", RMAP_GetIncrementAddress(&record), stream);
+        AddEnabledLine("Incrementing addresses", RMAP_GetIncrementAddress(&record), text);
     }
     const unsigned char status = RMAP_GetStatus(&record);
-    if (const char *text = RmapStatusText(status)) {
-        std::fprintf(stream, "Status = %s\n", text);
+    if (const char *meaning = RmapStatusText(status)) {
+        text += "Status = ";
+        text += meaning;
+        text += '\n';
     } else {
-        std::fprintf(stream, "Invalid status %d\n", static_cast<int>(status));
+        char line[32];
+        std::snprintf(line, sizeof line, "Invalid status %d\n", static_cast<int>(status));
+        text += line;
     }
-    WriteByteRow("Target address: ", target_address, stream);
-    WriteNumberLine("Transaction identifier: ", RMAP_GetTransactionID(&record), stream);
-    WriteNumberLine("Header CRC: ", RMAP_GetHeaderCRC(&record), stream);
+    AddByteRow("Target address: ", target_address, text);
+    AddNumberLine("Transaction identifier: ", RMAP_GetTransactionID(&record), text);
+    AddNumberLine("Header CRC: ", RMAP_GetHeaderCRC(&record), text);
     if (shown != nullptr) {
         shown->record = record;
     }
-    if (write_reply) {
-        return true;
+    if (!write_reply) {
+        AddByteRow("Data: ", data, text);
+        // Data of a failed command is not what it asked for: it is not kept.
+        const int data_file_error = status == 0 ? AppendToDataFile(data_file, data) : 0;
+        if (shown != nullptr) {
+            shown->data_file_error = data_file_error;
+        }
+        AddNumberLine("Data CRC: ", RMAP_GetDataCRC(&record), text);
     }
-    WriteByteRow("Data: ", data, stream);
-    // Data of a failed command is not what it asked for: it is not kept.
-    const int data_file_error = status == 0 ? AppendToDataFile(data_file, data) : 0;
-    if (shown != nullptr) {
-        shown->data_file_error = data_file_error;
+    std::fwrite(text.data(), 1, text.size(), stream);
+    // The text of one large reply is not held for the rest of the run.
+    if (text.capacity() > (std::size_t{1} << 20)) {
+        std::string().swap(text);
     }
-    WriteNumberLine("Data CRC: ", RMAP_GetDataCRC(&record), stream);
     return true;
 }
 
