@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Soak-sized runs of the program itself, measured from outside with
-# /usr/bin/time: wall time, transactions a second and peak resident memory
+# /usr/bin/time: wall time, transactions a second (of wall time and of CPU
+# time, which a busy machine disturbs less) and peak resident memory
 # (program and device library together) for
 #   rmap_loop        a loop of N four-byte RMAP reads (default 10,000,000)
 #   rmap_flat        N/10 RMAP reads and acknowledged writes without loops
@@ -32,13 +33,13 @@ printf 'L n:1 t:n%d; S d:1;\n' $((count / 2)) >"$scratch/spacewire_loop.txt"
 
 run() {
     local name=$1 mode=$2 commands=$3 sim=$4
-    (cd "$scratch" && VANTOR_SIM="$sim" /usr/bin/time -f '%e %M' -o time.txt \
+    (cd "$scratch" && VANTOR_SIM="$sim" /usr/bin/time -f '%e %U %S %M' -o time.txt \
         "$program" -mode="$mode" -command_list="$name.txt" -output=out.txt >console.txt 2>&1 </dev/null) || true
-    read -r seconds kilobytes <"$scratch/time.txt"
+    read -r seconds user system kilobytes <"$scratch/time.txt"
     tail -1 "$scratch/console.txt"
-    awk -v n="$name" -v c="$commands" -v s="$seconds" -v k="$kilobytes" 'BEGIN {
-        printf "%-15s %9d commands %7.2f s %10.0f per second %7.0f MB peak %6.0f bytes a command\n",
-               n, c, s, c / s, k / 1024, k * 1024 / c }'
+    awk -v n="$name" -v c="$commands" -v s="$seconds" -v u="$user" -v y="$system" -v k="$kilobytes" 'BEGIN {
+        printf "%-15s %9d commands %7.2f s %9.0f a second (%9.0f a CPU second) %6.0f MB peak %5.0f bytes a command\n",
+               n, c, s, c / s, c / (u + y), k / 1024, k * 1024 / c }'
     rm -f "$scratch/out.txt"
 }
 

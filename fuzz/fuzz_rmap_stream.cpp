@@ -54,26 +54,30 @@ struct Snapshot {
     std::uint32_t given_flags;
     std::optional<std::string> filename;
 
+    static Bytes Held(const RmapBytes &bytes) { return bytes ? Bytes(*bytes) : Bytes(); }
+
     explicit Snapshot(const RmapCommand &c)
-        : type(c.type), destination_address(c.destination_address), source_address(c.source_address),
-          data(c.data), mask(c.mask), verify_before_write(c.verify_before_write), acknowledge(c.acknowledge),
+        : type(c.type), destination_address(Held(c.destination_address)), source_address(Held(c.source_address)),
+          data(Held(c.data)), mask(Held(c.mask)), verify_before_write(c.verify_before_write), acknowledge(c.acknowledge),
           increment_target(c.increment_target), destination_key(c.destination_key),
           transaction_identifier(c.transaction_identifier), address(c.address),
           extended_address(c.extended_address), data_length(c.data_length), header_crc(c.header_crc),
-          data_crc(c.data_crc), given_flags(c.given_flags), filename(c.filename)
+          data_crc(c.data_crc), given_flags(c.given_flags),
+          filename(c.filename ? std::optional<std::string>(*c.filename) : std::nullopt)
     {
     }
 
     bool SameAs(const RmapCommand &c) const
     {
-        return type == c.type && destination_address == c.destination_address &&
-               source_address == c.source_address && data == c.data && mask == c.mask &&
+        return type == c.type && destination_address == Held(c.destination_address) &&
+               source_address == Held(c.source_address) && data == Held(c.data) && mask == Held(c.mask) &&
                verify_before_write == c.verify_before_write && acknowledge == c.acknowledge &&
                increment_target == c.increment_target && destination_key == c.destination_key &&
                transaction_identifier == c.transaction_identifier && address == c.address &&
                extended_address == c.extended_address && data_length == c.data_length &&
                header_crc == c.header_crc && data_crc == c.data_crc &&
-               (type == RMAP_COMMAND_LOOP || given_flags == c.given_flags) && filename == c.filename;
+               (type == RMAP_COMMAND_LOOP || given_flags == c.given_flags) &&
+               filename == (c.filename ? std::optional<std::string>(*c.filename) : std::nullopt);
     }
 };
 
@@ -109,7 +113,7 @@ void CheckCommand(const RmapCommand &c)
 
 std::uint64_t Weight(const RmapCommand &c)
 {
-    auto size = [](const Bytes &bytes) { return bytes ? bytes->size() : 0; };
+    auto size = [](const RmapBytes &bytes) { return bytes ? bytes->size() : 0; };
     return sizeof(RmapCommand) + size(c.destination_address) + size(c.source_address) + size(c.data) +
            size(c.mask) + (c.filename ? c.filename->size() : 0);
 }

@@ -36,6 +36,10 @@ enum RmapGivenFlag : std::uint32_t {
     GIVEN_DATA_CRC = 1u << 11
 };
 
+// A list of bytes as parsed.  Commands that take it from the command before
+// them share it, so that long lists of commands hold each value once.
+using RmapBytes = std::shared_ptr<const std::vector<std::uint8_t>>;
+
 struct RmapPacketDeleter {
     void operator()(unsigned char *packet) const;
 };
@@ -50,13 +54,14 @@ struct RmapCommand : ChainLinks<RmapCommand> {
     // Ordered by alignment, so that the millions of records a list can
     // expand to carry no padding between fields.
     RmapCommandType type = RMAP_COMMAND_READ;
-    std::optional<std::vector<std::uint8_t>> destination_address;
-    std::optional<std::vector<std::uint8_t>> source_address;
+    RmapBytes destination_address;
+    RmapBytes source_address;
     // Write and read/modify/write data; a read holds some only when it took
     // them as a default.
-    std::optional<std::vector<std::uint8_t>> data;
-    std::optional<std::vector<std::uint8_t>> mask;
-    std::optional<std::string> filename;
+    RmapBytes data;
+    RmapBytes mask;
+    // Held apart, as most commands name no data file.
+    std::unique_ptr<const std::string> filename;
     // Built when the command first runs: nothing in it changes between
     // repetitions, so every execution sends these bytes.
     RmapPacket packet;

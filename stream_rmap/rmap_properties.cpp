@@ -256,8 +256,14 @@ bool SetFlag(RmapCommand &command, Property property, std::string_view value)
 
 bool SetByteList(RmapCommand &command, Property property, std::string_view value, const ValueSource &source)
 {
-    std::optional<std::vector<std::uint8_t>> bytes = ReadByteList(value, source);
-    if (!bytes) {
+    std::optional<std::vector<std::uint8_t>> read = ReadByteList(value, source);
+    if (!read) {
+        return false;
+    }
+    RmapBytes bytes;
+    try {
+        bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(*read));
+    } catch (const std::bad_alloc &) {
         return false;
     }
     const bool limited = command.type == RMAP_COMMAND_READ_MODIFY_WRITE;
@@ -289,16 +295,11 @@ bool SetByteList(RmapCommand &command, Property property, std::string_view value
     }
 }
 
-template <typename T>
-bool CopyBytes(std::optional<T> &into, const std::optional<T> &from)
+// Byte lists taken as defaults are shared, never copied: taking one cannot fail.
+bool CopyBytes(RmapBytes &into, const RmapBytes &from)
 {
-    try {
-        into = from;
-        return true;
-    } catch (const std::bad_alloc &) {
-        into.reset();
-        return false;
-    }
+    into = from;
+    return true;
 }
 
 } // namespace
@@ -322,7 +323,7 @@ bool CR_SetFieldValue(RmapCommand &command, std::string_view name, std::string_v
         case Property::IncrementTarget:
             return SetFlag(command, entry->property, value);
         case Property::Filename:
-            command.filename = ReadFilename(value);
+            command.filename = std::make_unique<const std::string>(ReadFilename(value));
             return true;
         default: {
             const std::optional<std::uint32_t> number = ReadSingleValue(value, WidthOf(entry->property), source);

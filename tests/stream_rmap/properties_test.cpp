@@ -228,7 +228,7 @@ TEST_F(Properties, FileNames)
     for (const auto &[value, name] : cases) {
         RmapCommandPtr r = CR_AllocateCommand(R);
         ASSERT_TRUE(CR_SetFieldValue(*r, "Filename", value)) << value;
-        EXPECT_EQ(r->filename.value_or("(none)"), name) << "[" << value << "]";
+        EXPECT_EQ(r->filename ? *r->filename : "(none)", name) << "[" << value << "]";
     }
 }
 
