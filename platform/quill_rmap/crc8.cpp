@@ -43,7 +43,7 @@ constexpr SliceTables kSlices = MakeSliceTables();
 
 // What the bytes of a block add to the register, apart from what the register
 // held before the block: that part is kSlices[count - 1][crc], by linearity.
-std::uint8_t BlockTerms(const std::uint8_t *p) {
+[[gnu::always_inline]] inline std::uint8_t BlockTerms(const std::uint8_t *p) {
     const unsigned a = kSlices[15][p[0]] ^ kSlices[14][p[1]] ^ kSlices[13][p[2]] ^ kSlices[12][p[3]];
     const unsigned b = kSlices[11][p[4]] ^ kSlices[10][p[5]] ^ kSlices[9][p[6]] ^ kSlices[8][p[7]];
     const unsigned c = kSlices[7][p[8]] ^ kSlices[6][p[9]] ^ kSlices[5][p[10]] ^ kSlices[4][p[11]];
