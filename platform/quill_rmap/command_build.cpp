@@ -1,7 +1,7 @@
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <memory>
-#include <new>
 #include <span>
 
 #include "byte_cursor.h"
@@ -41,11 +41,20 @@ bool AsBytes(const unsigned char *bytes, std::size_t count, std::span<const std:
 
 unsigned char *Fail(unsigned int *packet_length, RmapPacketInfo *info) {
     if (packet_length != nullptr) *packet_length = 0;
-    if (info != nullptr) *info = EmptyPacketInfo();
+    if (info != nullptr) ClearPacketInfo(*info);
     return nullptr;
 }
 
-unsigned char *Build(const CommandRequest &request, unsigned int *packet_length, RmapPacketInfo *info) {
+// Built packets come from malloc and go back through RMAP_FreeBuffer.
+struct FreePacket {
+    void operator()(unsigned char *packet) const { std::free(packet); }
+};
+
+// Inlined into each builder, so that the request never exists in memory: a
+// request built on the stack had to be cleared first, and clearing it cost
+// as much as writing the packet.
+[[gnu::always_inline]] inline unsigned char *Build(const CommandRequest &request, unsigned int *packet_length,
+                                                   RmapPacketInfo *info) {
     if (request.target_address.empty() || request.reply_address.empty()) return Fail(packet_length, info);
     const std::size_t reply_path_length = request.reply_address.size() - 1;
     if (reply_path_length > kMaxReplyPathLength) return Fail(packet_length, info);
@@ -59,7 +68,7 @@ unsigned char *Build(const CommandRequest &request, unsigned int *packet_length,
         header_end + (request.has_data ? std::uint64_t{request.data.size()} + request.mask.size() + 1 : 0);
     if (total > std::numeric_limits<unsigned int>::max()) return Fail(packet_length, info);
 
-    std::unique_ptr<unsigned char[]> packet(new (std::nothrow) unsigned char[total]);
+    std::unique_ptr<unsigned char, FreePacket> packet(static_cast<unsigned char *>(std::malloc(total)));
     if (!packet) return Fail(packet_length, info);
     const std::span<std::uint8_t> bytes(packet.get(), total);
 
@@ -89,7 +98,14 @@ unsigned char *Build(const CommandRequest &request, unsigned int *packet_length,
 
     if (packet_length != nullptr) *packet_length = static_cast<unsigned int>(total);
     if (info != nullptr) {
-        RmapPacketInfo described = EmptyPacketInfo();
+        // Read back as a received command would be: leading zero bytes of the
+        // reply path are padding, except a last one (the field holds zeros only).
+        std::size_t skipped = 0;
+        while (skipped + 1 < reply_path_length && request.reply_address[skipped] == 0) ++skipped;
+        // Filled in the caller's record itself: a record built aside and
+        // copied over cost more than the rest of the build.
+        RmapPacketInfo &described = *info;
+        ClearPacketInfo(described);
         described.packet_type = (instruction & kWriteBit) != 0 ? RMAP_PACKET_TYPE_WRITE_COMMAND
                                 : IsReadModifyWrite(instruction) ? RMAP_PACKET_TYPE_READ_MODIFY_WRITE_COMMAND
                                                                  : RMAP_PACKET_TYPE_READ_COMMAND;
@@ -103,10 +119,6 @@ unsigned char *Build(const CommandRequest &request, unsigned int *packet_length,
         described.packet_length = static_cast<unsigned int>(total);
         described.target_address = packet.get();
         described.target_address_length = request.target_address.size();
-        // Read back as a received command would be: leading zero bytes of the
-        // reply path are padding, except a last one (the field holds zeros only).
-        std::size_t skipped = 0;
-        while (skipped + 1 < reply_path_length && request.reply_address[skipped] == 0) ++skipped;
         described.reply_address = packet.get() + header_start + 4 + field_length - reply_path_length + skipped;
         described.reply_address_length = request.reply_address.size() - skipped;
         described.header_crc = header_crc;
@@ -117,7 +129,6 @@ unsigned char *Build(const CommandRequest &request, unsigned int *packet_length,
             described.data_crc = data_crc;
             described.data_crc_location = packet.get() + total - 1;
         }
-        *info = described;
     }
     return packet.release();
 }
@@ -200,9 +211,6 @@ unsigned char *RMAP_BuildReadModifyWriteCommandPacket(
     return Build(request, packet_length, info);
 }
 
-void RMAP_FreeBuffer(unsigned char *packet) {
-    // Built packets come from new[]; the smart pointer hands them back.
-    std::unique_ptr<unsigned char[]> owned(packet);
-}
+void RMAP_FreeBuffer(unsigned char *packet) { std::free(packet); }
 
 } // extern "C"

@@ -1,8 +1,6 @@
 #include <array>
-#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "quill_rmap_target.h"
 
@@ -27,8 +25,8 @@ static_assert(kTable[1] == 0x91 && kTable[2] == 0xE3 && kTable[15] == 0x7B);
 
 // The CRC is linear, so a block of bytes can be taken at once: entry x of
 // table k is the register after byte x and then k zero bytes.  Each byte of
-// a 16-byte block then costs one independent lookup instead of a link in a
-// chain of dependent ones.
+// a block then costs one independent lookup instead of a link in a chain of
+// dependent ones.
 constexpr std::size_t kBlock = 16;
 using SliceTables = std::array<std::array<std::uint8_t, 256>, kBlock>;
 
@@ -43,32 +41,42 @@ constexpr SliceTables MakeSliceTables() {
 
 constexpr SliceTables kSlices = MakeSliceTables();
 
+// What the bytes of a block add to the register, apart from what the register
+// held before the block: that part is kSlices[count - 1][crc], by linearity.
+[[gnu::always_inline]] inline std::uint8_t BlockTerms(const std::uint8_t *p) {
+    const unsigned a = kSlices[15][p[0]] ^ kSlices[14][p[1]] ^ kSlices[13][p[2]] ^ kSlices[12][p[3]];
+    const unsigned b = kSlices[11][p[4]] ^ kSlices[10][p[5]] ^ kSlices[9][p[6]] ^ kSlices[8][p[7]];
+    const unsigned c = kSlices[7][p[8]] ^ kSlices[6][p[9]] ^ kSlices[5][p[10]] ^ kSlices[4][p[11]];
+    const unsigned d = kSlices[3][p[12]] ^ kSlices[2][p[13]] ^ kSlices[1][p[14]] ^ kSlices[0][p[15]];
+    return static_cast<std::uint8_t>((a ^ b) ^ (c ^ d));
+}
+
 } // namespace
 
 std::uint8_t Crc8(std::span<const std::uint8_t> bytes, std::uint8_t crc) {
     const std::uint8_t *p = bytes.data();
     std::size_t left = bytes.size();
-    for (; left >= kBlock; left -= kBlock, p += kBlock) {
-        // Two word loads instead of sixteen byte loads; the bytes are taken
-        // from each word in memory order whatever the machine's byte order.
-        std::uint64_t low = 0;
-        std::uint64_t high = 0;
-        std::memcpy(&low, p, 8);
-        std::memcpy(&high, p + 8, 8);
-        if constexpr (std::endian::native == std::endian::big) {
-            low = __builtin_bswap64(low);
-            high = __builtin_bswap64(high);
+    if (left >= kBlock) {
+        // The only chain from block to block is one lookup and one XOR on the
+        // register.  The next block's terms are summed before they meet the
+        // register, so that the compiler cannot fold the register into the
+        // middle of that sum and lengthen the chain.
+        std::uint8_t terms = BlockTerms(p);
+        p += kBlock;
+        left -= kBlock;
+        for (; left >= kBlock; left -= kBlock, p += kBlock) {
+            const std::uint8_t next = BlockTerms(p);
+            crc = static_cast<std::uint8_t>(terms ^ kSlices[kBlock - 1][crc]);
+            terms = next;
         }
-        low ^= crc;
-        std::uint8_t next = 0;
-        for (std::size_t i = 0; i < 8; ++i) {
-            next ^= kSlices[kBlock - 1 - i][static_cast<std::uint8_t>(low >> (8 * i))];
-            next ^= kSlices[7 - i][static_cast<std::uint8_t>(high >> (8 * i))];
-        }
-        crc = next;
+        crc = static_cast<std::uint8_t>(terms ^ kSlices[kBlock - 1][crc]);
     }
-    for (; left > 0; --left, ++p) crc = kTable[crc ^ *p];
-    return crc;
+    if (left == 0) return crc;
+    // Fewer than a block's bytes, headers mostly: the same independent
+    // lookups, each byte through the table of the bytes that follow it.
+    unsigned rest = kSlices[left - 1][crc];
+    for (std::size_t i = 0; i < left; ++i) rest ^= kSlices[left - 1 - i][p[i]];
+    return static_cast<std::uint8_t>(rest);
 }
 
 } // namespace quill_rmap

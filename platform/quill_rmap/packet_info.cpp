@@ -1,16 +1,6 @@
 #include "packet_info.h"
 #include "rmap_format.h"
 
-namespace quill_rmap::detail {
-
-RmapPacketInfo EmptyPacketInfo() {
-    RmapPacketInfo info{};
-    info.packet_type = RMAP_PACKET_TYPE_INVALID;
-    return info;
-}
-
-} // namespace quill_rmap::detail
-
 // Every accessor answers a null record as it would an empty description.
 extern "C" {
 

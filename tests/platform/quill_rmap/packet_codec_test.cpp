@@ -3,6 +3,7 @@
 // received packets, sound and malformed.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <tuple>
@@ -38,13 +39,15 @@ struct Args {
     bool null_target = false, null_reply = false, null_data = false, null_mask = false;
 };
 
-Built Build(const Args &a)
+// fill: the byte the record holds before the call.
+Built Build(const Args &a, unsigned char fill = 0)
 {
     const unsigned char *t = a.null_target ? nullptr : a.target.data(), *r = a.null_reply ? nullptr : a.reply.data();
     const unsigned char *d = a.null_data ? nullptr : a.data.data(), *m = a.null_mask ? nullptr : a.mask.data();
     const auto tn = static_cast<unsigned>(a.target.size()), rn = static_cast<unsigned>(a.reply.size());
     const auto n = static_cast<unsigned>(a.data.size() + a.mask.size());
     Built b;
+    std::memset(&b.info, fill, sizeof b.info);
     if (a.kind == kWriteCall)
         b.packet.reset(RMAP_BuildWriteCommandPacket(t, tn, r, rn, a.verify, a.acknowledge, a.increment, a.key, a.id,
                                                     a.address, a.extended, d, a.length.value_or(n), &b.length,
@@ -165,6 +168,59 @@ TEST(BuildCommand, LargestWriteBuildsAndValidates)
     ASSERT_TRUE(b.bytes() == WithData({.instruction = kWriteAcked}, data));
     EXPECT_EQ(RMAP_CheckPacketValid(b.packet.get(), b.length, nullptr, 1), RMAP_CHECK_OK);
     EXPECT_EQ(RMAP_CheckPacketValid(b.packet.get(), b.length - 1, nullptr, 1), RMAP_CHECK_DATA_TRUNCATED);
+}
+
+// Every field of a record, pointers as offsets from base (-1 for null), so
+// that records describing copies of a packet compare equal.
+auto Fields(const RmapPacketInfo &i, const void *base)
+{
+    const auto at = [base](const void *p) {
+        return p == nullptr ? std::ptrdiff_t{-1}
+                            : static_cast<const unsigned char *>(p) - static_cast<const unsigned char *>(base);
+    };
+    return std::tuple(i.packet_type, i.instruction, i.key, i.status, i.transaction_id, i.extended_address, i.address,
+                      i.data_length, at(i.packet), i.packet_length, at(i.target_address), i.target_address_length,
+                      at(i.reply_address), i.reply_address_length, at(i.data), i.data_count, i.header_crc, i.data_crc,
+                      at(i.header_crc_location), at(i.data_crc_location));
+}
+
+// Builders and checks write the caller's record in place, field by field:
+// nothing it held before may show through, on success or failure.
+TEST(BuildCommand, RecordWrittenWholeWhateverItHeld)
+{
+    const Args cases[] = {
+        {.kind = kReadCall, .reply = {0, 0, 3, 0x20}, .key = 9, .address = 0x12345678, .extended = 7},
+        {.target = {1, 2, 0xfe}, .verify = 1, .data = {1, 2, 3}},
+        {.kind = kRmwCall, .data = {1, 2}, .mask = {3, 4}},
+        {.reply = Bytes(14, 1)}, // refused
+    };
+    for (const Args &c : cases) {
+        const Built clean = Build(c, 0x00), dirty = Build(c, 0xa5);
+        ASSERT_EQ(clean.bytes(), dirty.bytes()) << &c - cases;
+        EXPECT_EQ(Fields(clean.info, clean.packet.get()), Fields(dirty.info, dirty.packet.get())) << &c - cases;
+    }
+}
+
+TEST(CheckPacket, RecordWrittenWholeWhateverItHeld)
+{
+    const Bytes packets[] = {
+        WithData({.path = {2}, .instruction = kWriteAcked | kVerify, .key = 9, .reply_path = {0, 3}, .extended = 7,
+                  .address = 0x12345678},
+                 {1, 2, 3}),
+        Header({.reply_path = {5, 6}, .length = 4}),
+        Cat({{0x03}, ReadReply({}, 0, {1, 2})}),
+        WriteReply({.instruction = kWriteAcked}, 3),
+        Flip(ReadReply({}, 0, {1, 2}), 12, 0x04), // data CRC
+    };
+    for (const Bytes &packet : packets) {
+        RmapPacketInfo clean, dirty;
+        std::memset(&clean, 0x00, sizeof clean);
+        std::memset(&dirty, 0xa5, sizeof dirty);
+        const auto length = static_cast<unsigned>(packet.size());
+        ASSERT_EQ(RMAP_CheckPacketValid(packet.data(), length, &clean, 1),
+                  RMAP_CheckPacketValid(packet.data(), length, &dirty, 1)) << &packet - packets;
+        EXPECT_EQ(Fields(clean, packet.data()), Fields(dirty, packet.data())) << &packet - packets;
+    }
 }
 
 // A heap copy of exactly the packet's length: no slack to read into.
