@@ -66,7 +66,8 @@ DeviceState GetDeviceState(int device_number)
 std::size_t LiveTransferCount()
 {
     auto lock = LockState();
-    return State().transfers.size();
+    SimState &state = State();
+    return state.reads.Live() + state.sends.Live();
 }
 
 } // namespace vantor_sim

@@ -42,9 +42,9 @@ void Poll(SimState &state, Device &device) { ExpireReads(state, device); }
 TransferStatus Wait(SimState &state, Device &device, std::uint64_t key, std::unique_lock<std::mutex> &lock)
 {
     ExpireReads(state, device);
-    Transfer *read = &state.transfers.at(key);
-    if (read->status == VANTOR_TRANSFER_STARTED && read->deadline) {
-        const Clock::time_point deadline = *read->deadline;
+    ReadSlot *read = FindRead(state, key);
+    if (read->status == VANTOR_TRANSFER_STARTED && read->timed) {
+        const Clock::time_point deadline = read->deadline;
         read = SleepUnlocked(state, lock, key, [deadline] { std::this_thread::sleep_until(deadline); });
         if (read == nullptr) {
             return VANTOR_TRANSFER_ERROR_NOT_FOUND;
@@ -52,7 +52,7 @@ TransferStatus Wait(SimState &state, Device &device, std::uint64_t key, std::uni
     }
     if (read->status == VANTOR_TRANSFER_STARTED) {
         read->status = VANTOR_TRANSFER_ERROR_TIMEOUT;
-        Unpend(device, key);
+        Unpend(state, device, *read);
     }
     return read->status;
 }

@@ -17,8 +17,14 @@ bool Arrive(SimState &state, Device &device, Packet packet);
 // Finishes with status 6 every pending read of the device whose deadline has passed.
 void ExpireReads(SimState &state, Device &device);
 
+// Puts a read started now behind the device's other pending reads.
+void Pend(SimState &state, Device &device, std::uint32_t index);
+
 // Takes a read off the device's pending list (it finished or was released).
-void Unpend(Device &device, std::uint64_t key);
+void Unpend(SimState &state, Device &device, ReadSlot &read);
+
+// Ends every pending read of the device with status and empties the list.
+void EndPendingReads(SimState &state, Device &device, TransferStatus status);
 
 // Moves waiting packets into the device's pending reads.
 void DrainWaiting(SimState &state, Device &device);
@@ -27,14 +33,13 @@ void DrainWaiting(SimState &state, Device &device);
 // go on meanwhile.  The read with this key is found again afterwards: null
 // when another thread released it or reset the library in the meantime.
 template <typename Sleep>
-Transfer *SleepUnlocked(SimState &state, std::unique_lock<std::mutex> &lock, std::uint64_t key, Sleep sleep)
+ReadSlot *SleepUnlocked(SimState &state, std::unique_lock<std::mutex> &lock, std::uint64_t key, Sleep sleep)
 {
     const std::uint64_t generation = state.generation;
     lock.unlock();
     sleep();
     lock.lock();
-    auto found = state.transfers.find(key);
-    return state.generation == generation && found != state.transfers.end() ? &found->second : nullptr;
+    return state.generation == generation ? FindRead(state, key) : nullptr;
 }
 
 } // namespace vantor_sim

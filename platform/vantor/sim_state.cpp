@@ -31,7 +31,8 @@ bool BuildState(SimState &state, std::string_view text)
     for (Device &device : state.devices) {
         device.backend = device.port != 0 ? &kBridgeLink : &kInProcessLink;
     }
-    state.transfers.clear();
+    state.reads.ReleaseAll();
+    state.sends.ReleaseAll();
     ResetFarEnd(state.settings, state.far_end);
     state.sent.clear();
     state.trace.reset();
@@ -122,18 +123,65 @@ Device *FindDevice(SimState &state, DeviceHandle handle)
     return device.open ? &device : nullptr;
 }
 
+static_assert(sizeof(std::uintptr_t) >= sizeof(std::uint64_t), "transfer ids carry 64 bits");
+
 TransferId IdOf(std::uint64_t key) { return reinterpret_cast<TransferId>(static_cast<std::uintptr_t>(key)); }
 
 std::uint64_t KeyOf(TransferId id) { return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(id)); }
 
-Transfer *FindTransfer(SimState &state, const Device &device, TransferId id, TransferKind kind)
+namespace {
+
+constexpr std::uint64_t kReadBit = 1;
+
+std::uint64_t KeyFor(std::uint32_t index, std::uint32_t stamp, std::uint64_t kind)
 {
-    auto found = state.transfers.find(KeyOf(id));
-    if (found == state.transfers.end() || found->second.kind != kind ||
-        found->second.device != device.number) {
-        return nullptr;
-    }
-    return &found->second;
+    return (static_cast<std::uint64_t>(stamp) << 32) | (static_cast<std::uint64_t>(index) << 1) | kind;
 }
+
+std::uint32_t StampIn(std::uint64_t key) { return static_cast<std::uint32_t>(key >> 32); }
+
+} // namespace
+
+std::uint32_t SlotOf(std::uint64_t key) { return static_cast<std::uint32_t>(key >> 1) & 0x7FFFFFFF; }
+
+std::uint64_t AddRead(SimState &state, ReadSlot *&read)
+{
+    const std::uint32_t index = state.reads.Take();
+    read = &state.reads.At(index);
+    return KeyFor(index, read->stamp, kReadBit);
+}
+
+std::uint64_t AddSend(SimState &state, SendSlot *&send)
+{
+    const std::uint32_t index = state.sends.Take();
+    send = &state.sends.At(index);
+    return KeyFor(index, send->stamp, 0);
+}
+
+ReadSlot *FindRead(SimState &state, std::uint64_t key)
+{
+    return (key & kReadBit) != 0 ? state.reads.Find(SlotOf(key), StampIn(key)) : nullptr;
+}
+
+SendSlot *FindSend(SimState &state, std::uint64_t key)
+{
+    return (key & kReadBit) == 0 ? state.sends.Find(SlotOf(key), StampIn(key)) : nullptr;
+}
+
+ReadSlot *FindRead(SimState &state, const Device &device, TransferId id)
+{
+    ReadSlot *read = FindRead(state, KeyOf(id));
+    return read != nullptr && read->device == device.number ? read : nullptr;
+}
+
+SendSlot *FindSend(SimState &state, const Device &device, TransferId id)
+{
+    SendSlot *send = FindSend(state, KeyOf(id));
+    return send != nullptr && send->live.device == device.number ? send : nullptr;
+}
+
+void ReleaseRead(SimState &state, std::uint64_t key) { state.reads.Release(SlotOf(key)); }
+
+void ReleaseSend(SimState &state, std::uint64_t key) { state.sends.Release(SlotOf(key)); }
 
 } // namespace vantor_sim
