@@ -121,7 +121,7 @@ TransferStatus Send(SimState &state, Device &device, PacketViews packets, int eo
         FinishSends(state, device, VANTOR_TRANSFER_SUCCESS);
     }
     for (std::span<const std::uint8_t> bytes : packets) {
-        RecordSent(state, device, Packet{std::vector<std::uint8_t>(bytes.begin(), bytes.end()), eop});
+        RecordSent(state, device, bytes, eop);
     }
     return VANTOR_TRANSFER_STARTED;
 }

@@ -17,12 +17,15 @@ TransferStatus Send(SimState &state, Device &device, PacketViews packets, int eo
     if (final_status != VANTOR_TRANSFER_SUCCESS) {
         return final_status;
     }
-    std::vector<Packet> answers;
+    std::vector<Packet> &answers = state.answers;
     for (std::span<const std::uint8_t> bytes : packets) {
-        Packet packet{std::vector<std::uint8_t>(bytes.begin(), bytes.end()), eop};
-        RecordSent(state, device, packet);
+        const Packet &sent = RecordSent(state, device, bytes, eop);
         answers.clear();
-        AnswerPacket(state.settings, state.far_end, std::move(packet), answers);
+        // A looped-back packet is delivered from the log's copy: a read
+        // waiting for it takes the bytes without another copy being made.
+        if (AnswerPacket(state.settings, state.far_end, sent.bytes, sent.eop, answers) == Answer::Loopback) {
+            Arrive(state, device, sent);
+        }
         for (Packet &answer : answers) {
             Arrive(state, device, std::move(answer));
         }

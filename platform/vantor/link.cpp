@@ -1,6 +1,7 @@
 #include "link.h"
 
 #include <cstring>
+#include <utility>
 
 #include "capture.h"
 #include "trace.h"
@@ -37,16 +38,32 @@ void DeliverToOldest(SimState &state, Device &device, const Packet &packet)
     Deliver(state, device, state.reads.At(device.first_pending), packet);
 }
 
+// Packet is a Packet&& to be moved into the queue, or a const Packet& to be copied.
+template <typename P>
+bool ArriveAs(SimState &state, Device &device, P &&packet)
+{
+    if (!device.open || !device.registered) {
+        return false;
+    }
+    TracePacket(state.trace.get(), '<', packet);
+    CapturePacket(state.capture.get(), CaptureKind::Delivered, device.number, packet);
+    ExpireReads(state, device);
+    if (device.first_pending == kNoSlot) {
+        device.waiting.push_back(std::forward<P>(packet));
+    } else {
+        DeliverToOldest(state, device, packet);
+    }
+    return true;
+}
+
 } // namespace
 
-void RecordSent(SimState &state, const Device &device, const Packet &packet)
+const Packet &RecordSent(SimState &state, const Device &device, std::span<const std::uint8_t> bytes, int eop)
 {
-    if (state.sent.size() == kSentLogLimit) {
-        state.sent.pop_front();
-    }
-    state.sent.push_back(SentPacket{device.number, packet});
+    const Packet &packet = state.sent.Add(device.number, bytes, eop);
     TracePacket(state.trace.get(), '>', packet);
     CapturePacket(state.capture.get(), CaptureKind::Sent, device.number, packet);
+    return packet;
 }
 
 void Pend(SimState &state, Device &device, std::uint32_t index)
@@ -126,20 +143,8 @@ void DrainWaiting(SimState &state, Device &device)
     }
 }
 
-bool Arrive(SimState &state, Device &device, Packet packet)
-{
-    if (!device.open || !device.registered) {
-        return false;
-    }
-    TracePacket(state.trace.get(), '<', packet);
-    CapturePacket(state.capture.get(), CaptureKind::Delivered, device.number, packet);
-    ExpireReads(state, device);
-    if (device.first_pending == kNoSlot) {
-        device.waiting.push_back(std::move(packet));
-    } else {
-        DeliverToOldest(state, device, packet);
-    }
-    return true;
-}
+bool Arrive(SimState &state, Device &device, Packet &&packet) { return ArriveAs(state, device, std::move(packet)); }
+
+bool Arrive(SimState &state, Device &device, const Packet &packet) { return ArriveAs(state, device, packet); }
 
 } // namespace vantor_sim

@@ -3,16 +3,21 @@
 #ifndef ZARK_PLATFORM_VANTOR_LINK_H
 #define ZARK_PLATFORM_VANTOR_LINK_H
 
+#include <span>
+
 #include "sim_state.h"
 
 namespace vantor_sim {
 
 // A packet that went out from the device: kept in the sent log, traced.
-void RecordSent(SimState &state, const Device &device, const Packet &packet);
+// The log's copy is returned, good until the next packet is recorded.
+const Packet &RecordSent(SimState &state, const Device &device, std::span<const std::uint8_t> bytes, int eop);
 
 // A packet arriving at the device from its link.  False when it was dropped
-// because the device is closed or not registered.
-bool Arrive(SimState &state, Device &device, Packet packet);
+// because the device is closed or not registered.  A packet no read takes
+// waits in the device's queue: moved there, or copied when only lent.
+bool Arrive(SimState &state, Device &device, Packet &&packet);
+bool Arrive(SimState &state, Device &device, const Packet &packet);
 
 // Finishes with status 6 every pending read of the device whose deadline has passed.
 void ExpireReads(SimState &state, Device &device);

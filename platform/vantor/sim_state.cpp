@@ -34,7 +34,7 @@ bool BuildState(SimState &state, std::string_view text)
     state.reads.ReleaseAll();
     state.sends.ReleaseAll();
     ResetFarEnd(state.settings, state.far_end);
-    state.sent.clear();
+    state.sent.Clear();
     state.trace.reset();
     if (!state.settings.trace_path.empty()) {
         state.trace.reset(std::fopen(state.settings.trace_path.c_str(), "a"));
@@ -121,6 +121,49 @@ Device *FindDevice(SimState &state, DeviceHandle handle)
     }
     Device &device = state.devices[slot - 1];
     return device.open ? &device : nullptr;
+}
+
+const Packet &SentLog::Add(int device, std::span<const std::uint8_t> bytes, int eop)
+{
+    SentPacket *entry = nullptr;
+    if (count_ < entries_.size()) {
+        entry = &entries_[(first_ + count_) % entries_.size()];
+        ++count_;
+    } else if (entries_.size() < kSentLogLimit) {
+        entry = &entries_.emplace_back();
+        ++count_;
+    } else {
+        entry = &entries_[first_];
+        first_ = (first_ + 1) % entries_.size();
+    }
+    entry->device = device;
+    std::vector<std::uint8_t> &kept = entry->packet.bytes;
+    // A buffer far larger than the packet is given back rather than kept for good.
+    if (kept.capacity() > 4096 && kept.capacity() / 2 > bytes.size()) {
+        kept = std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+    } else {
+        kept.assign(bytes.begin(), bytes.end());
+    }
+    entry->packet.eop = eop;
+    return entry->packet;
+}
+
+std::vector<SentPacket> SentLog::Take()
+{
+    std::vector<SentPacket> taken;
+    taken.reserve(count_);
+    for (std::size_t i = 0; i < count_; ++i) {
+        taken.push_back(std::move(entries_[(first_ + i) % entries_.size()]));
+    }
+    Clear();
+    return taken;
+}
+
+void SentLog::Clear()
+{
+    entries_.clear();
+    first_ = 0;
+    count_ = 0;
 }
 
 static_assert(sizeof(std::uintptr_t) >= sizeof(std::uint64_t), "transfer ids carry 64 bits");

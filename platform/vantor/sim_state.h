@@ -12,6 +12,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <stdexcept>
 #include <vector>
@@ -172,6 +173,23 @@ private:
     std::size_t live_ = 0;
 };
 
+// The most recent kSentLogLimit packets sent, oldest first.  Once full, the
+// oldest entry's bytes are overwritten in place, so that recording a packet
+// does not allocate.
+class SentLog {
+public:
+    // The log's copy of the packet, good until the next one is added.
+    const Packet &Add(int device, std::span<const std::uint8_t> bytes, int eop);
+    // Everything logged, oldest first; the log is left empty.
+    std::vector<SentPacket> Take();
+    void Clear();
+
+private:
+    std::vector<SentPacket> entries_; // a ring once it holds kSentLogLimit
+    std::size_t first_ = 0;
+    std::size_t count_ = 0;
+};
+
 struct FileCloser {
     void operator()(std::FILE *file) const { std::fclose(file); }
 };
@@ -186,7 +204,8 @@ struct SimState {
     FarEndState far_end; // the in-process devices' far end: target memory, reply count
     std::unique_ptr<std::FILE, FileCloser> trace;
     std::unique_ptr<Capture> capture;
-    std::deque<SentPacket> sent; // most recent kSentLogLimit packets
+    SentLog sent;
+    std::vector<Packet> answers; // the in-process far end's answers to one packet, kept for reuse
 };
 
 // Held by every library call while it works on the state.
