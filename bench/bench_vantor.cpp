@@ -141,9 +141,6 @@ void BM_OutstandingRmapReads(benchmark::State &state)
             Vantor_ReadPackets(device, &replies[i * kReplyLength], kReplyLength, 1, 0, &properties[i], &reads[i]);
             Vantor_SendPacket(device, command, packet_length, 0, &sends[i]);
         }
-        state.PauseTiming();
-        peak = std::max(peak, StatusField("VmHWM") - before);
-        state.ResumeTiming();
         bool complete = true;
         for (std::size_t i = 0; i < count; ++i) {
             complete = Vantor_WaitOnReadCompleting(device, reads[i], 0) == VANTOR_TRANSFER_SUCCESS &&
@@ -155,6 +152,7 @@ void BM_OutstandingRmapReads(benchmark::State &state)
 
         state.PauseTiming();
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        peak = std::max(peak, StatusField("VmHWM") - before);
         if (!complete) {
             state.SkipWithError("a transaction did not complete");
         }
