@@ -14,24 +14,24 @@ constexpr double kLongestTimeoutSeconds = 1e9;
 
 TransferStatus StartSend(SimState &state, Device &device, PacketViews packets, bool wait, TransferId *id)
 {
-    const TransferStatus status =
+    const TransferStatus sent =
         device.backend->send(state, device, packets, device.send_eeps ? VANTOR_EOP_EEP : VANTOR_EOP_EOP);
     SendSlot *send = nullptr;
     const std::uint64_t key = AddSend(state, send);
-    send->live = SendState{static_cast<std::uint8_t>(status), static_cast<std::uint8_t>(device.number)};
+    send->live = SendState{static_cast<std::uint8_t>(sent), static_cast<std::uint8_t>(device.number)};
     *id = IdOf(key);
-    if (status == VANTOR_TRANSFER_STARTED) {
+    if (sent == VANTOR_TRANSFER_STARTED) {
         device.unfinished_sends.push_back(key);
         if (wait) {
             device.backend->poll(state, device);
         }
     }
-    const TransferStatus final_status = send->live.status;
+    const TransferStatus status = send->live.status;
     // A link that is gone refuses at once, whether or not the caller waits.
     if (device.link_lost) {
-        return final_status;
+        return status;
     }
-    return wait ? final_status : VANTOR_TRANSFER_STARTED;
+    return wait ? status : VANTOR_TRANSFER_STARTED;
 }
 
 } // namespace
