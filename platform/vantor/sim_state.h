@@ -13,8 +13,8 @@
 #include <memory>
 #include <optional>
 #include <span>
-#include <string_view>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include <mutex>
@@ -93,6 +93,10 @@ struct SendSlot {
         SendState live;
     };
 };
+
+// What each outstanding transfer costs beside the caller's buffers.
+static_assert(sizeof(ReadSlot) <= 64);
+static_assert(sizeof(SendSlot) == 8);
 
 // Transfers live in slots, in chunks that never move: a slot stays where it
 // is while others are added, and a released one is taken again before a new
