@@ -20,9 +20,9 @@ void Complain(const Device &device, const std::string &what)
 void FinishSends(SimState &state, Device &device, TransferStatus status)
 {
     for (std::uint64_t key : device.unfinished_sends) {
-        auto found = state.transfers.find(key);
-        if (found != state.transfers.end() && found->second.status == VANTOR_TRANSFER_STARTED) {
-            found->second.status = status;
+        SendSlot *send = FindSend(state, key);
+        if (send != nullptr && send->live.status == VANTOR_TRANSFER_STARTED) {
+            send->live.status = static_cast<std::uint8_t>(status);
         }
     }
     device.unfinished_sends.clear();
@@ -41,10 +41,7 @@ void NoticeLoss(SimState &state, Device &device)
     device.link_lost = true;
     Complain(device, "link to " + EndpointText(device.host, device.port) + " lost: " + reason);
     FinishSends(state, device, VANTOR_TRANSFER_ERROR_DISCONNECT);
-    for (std::uint64_t key : device.pending_reads) {
-        state.transfers.at(key).status = VANTOR_TRANSFER_ERROR_DISCONNECT;
-    }
-    device.pending_reads.clear();
+    EndPendingReads(state, device, VANTOR_TRANSFER_ERROR_DISCONNECT);
     device.timed_reads.clear();
 }
 
@@ -124,7 +121,7 @@ TransferStatus Send(SimState &state, Device &device, PacketViews packets, int eo
         FinishSends(state, device, VANTOR_TRANSFER_SUCCESS);
     }
     for (std::span<const std::uint8_t> bytes : packets) {
-        RecordSent(state, device, Packet{std::vector<std::uint8_t>(bytes.begin(), bytes.end()), eop});
+        RecordSent(state, device, bytes, eop);
     }
     return VANTOR_TRANSFER_STARTED;
 }
@@ -145,7 +142,7 @@ TransferStatus Wait(SimState &state, Device &device, std::uint64_t key, std::uni
         std::chrono::duration<double>(state.settings.idle_wait_seconds));
     for (;;) {
         Poll(state, device);
-        Transfer &read = state.transfers.at(key);
+        ReadSlot &read = *FindRead(state, key);
         if (read.status != VANTOR_TRANSFER_STARTED) {
             return read.status;
         }
@@ -154,13 +151,13 @@ TransferStatus Wait(SimState &state, Device &device, std::uint64_t key, std::uni
             return VANTOR_TRANSFER_ERROR_DISCONNECT;
         }
         Clock::time_point until;
-        if (read.deadline) {
-            until = *read.deadline;
+        if (read.timed) {
+            until = read.deadline;
         } else {
             until = std::max({begun, device.last_send, bridge->LastArrival()}) + idle;
             if (Clock::now() >= until) {
                 read.status = VANTOR_TRANSFER_ERROR_TIMEOUT;
-                Unpend(device, key);
+                Unpend(state, device, read);
                 return read.status;
             }
         }

@@ -23,11 +23,7 @@ bool InjectPacket(int device_number, std::span<const std::uint8_t> bytes, int eo
 std::vector<SentPacket> TakeSentPackets()
 {
     auto lock = LockState();
-    SimState &state = State();
-    std::vector<SentPacket> sent(std::make_move_iterator(state.sent.begin()),
-                                 std::make_move_iterator(state.sent.end()));
-    state.sent.clear();
-    return sent;
+    return State().sent.Take();
 }
 
 std::vector<std::uint8_t> ReadTargetMemory(std::uint64_t address, std::size_t count)
@@ -66,7 +62,8 @@ DeviceState GetDeviceState(int device_number)
 std::size_t LiveTransferCount()
 {
     auto lock = LockState();
-    return State().transfers.size();
+    SimState &state = State();
+    return state.reads.Live() + state.sends.Live();
 }
 
 } // namespace vantor_sim

@@ -42,18 +42,24 @@ void ResetFarEnd(const Settings &settings, FarEndState &far_end)
     }
 }
 
-void AnswerPacket(const Settings &settings, FarEndState &far_end, Packet sent, std::vector<Packet> &answers)
+Answer AnswerPacket(const Settings &settings, FarEndState &far_end, std::span<const std::uint8_t> sent, int eop,
+                    std::vector<Packet> &answers)
 {
     const FarEnd kind = settings.far_end;
-    std::span<const std::uint8_t> at_target = WithoutPath(sent.bytes);
+    std::span<const std::uint8_t> at_target = WithoutPath(sent);
     if ((kind == FarEnd::Both || kind == FarEnd::Target) &&
         IsTargetCommand(at_target, settings)) {
-        if (auto reply = ExecuteTargetCommand(at_target, sent.eop, settings, far_end.memory)) {
+        if (auto reply = ExecuteTargetCommand(at_target, eop, settings, far_end.memory)) {
             ReturnReply(settings, far_end, std::move(*reply), answers);
         }
-        return;
+        return Answer::Replies;
     }
-    if (kind == FarEnd::Both || kind == FarEnd::Loopback) {
+    return kind == FarEnd::Both || kind == FarEnd::Loopback ? Answer::Loopback : Answer::Replies;
+}
+
+void AnswerPacket(const Settings &settings, FarEndState &far_end, Packet sent, std::vector<Packet> &answers)
+{
+    if (AnswerPacket(settings, far_end, sent.bytes, sent.eop, answers) == Answer::Loopback) {
         answers.push_back(std::move(sent));
     }
 }

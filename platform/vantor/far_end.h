@@ -6,6 +6,7 @@
 #define ZARK_PLATFORM_VANTOR_FAR_END_H
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "sim_settings.h"
@@ -27,6 +28,13 @@ void ResetFarEnd(const Settings &settings, FarEndState &far_end);
 // appended to answers in the order they arrive: the target's reply (none,
 // one, or two when duplicated), or the packet itself from the loopback.
 void AnswerPacket(const Settings &settings, FarEndState &far_end, Packet sent, std::vector<Packet> &answers);
+
+// The same for a packet the caller keeps: the target's replies are appended
+// to answers, and Loopback says that the packet itself comes back, for the
+// caller to pass on from its own copy.
+enum class Answer { Replies, Loopback };
+Answer AnswerPacket(const Settings &settings, FarEndState &far_end, std::span<const std::uint8_t> sent, int eop,
+                    std::vector<Packet> &answers);
 
 } // namespace vantor_sim
 

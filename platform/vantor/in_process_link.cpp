@@ -17,12 +17,15 @@ TransferStatus Send(SimState &state, Device &device, PacketViews packets, int eo
     if (final_status != VANTOR_TRANSFER_SUCCESS) {
         return final_status;
     }
-    std::vector<Packet> answers;
+    std::vector<Packet> &answers = state.answers;
     for (std::span<const std::uint8_t> bytes : packets) {
-        Packet packet{std::vector<std::uint8_t>(bytes.begin(), bytes.end()), eop};
-        RecordSent(state, device, packet);
+        const Packet &sent = RecordSent(state, device, bytes, eop);
         answers.clear();
-        AnswerPacket(state.settings, state.far_end, std::move(packet), answers);
+        // A looped-back packet is delivered from the log's copy: a read
+        // waiting for it takes the bytes without another copy being made.
+        if (AnswerPacket(state.settings, state.far_end, sent.bytes, sent.eop, answers) == Answer::Loopback) {
+            Arrive(state, device, sent);
+        }
         for (Packet &answer : answers) {
             Arrive(state, device, std::move(answer));
         }
@@ -42,9 +45,9 @@ void Poll(SimState &state, Device &device) { ExpireReads(state, device); }
 TransferStatus Wait(SimState &state, Device &device, std::uint64_t key, std::unique_lock<std::mutex> &lock)
 {
     ExpireReads(state, device);
-    Transfer *read = &state.transfers.at(key);
-    if (read->status == VANTOR_TRANSFER_STARTED && read->deadline) {
-        const Clock::time_point deadline = *read->deadline;
+    ReadSlot *read = FindRead(state, key);
+    if (read->status == VANTOR_TRANSFER_STARTED && read->timed) {
+        const Clock::time_point deadline = read->deadline;
         read = SleepUnlocked(state, lock, key, [deadline] { std::this_thread::sleep_until(deadline); });
         if (read == nullptr) {
             return VANTOR_TRANSFER_ERROR_NOT_FOUND;
@@ -52,7 +55,7 @@ TransferStatus Wait(SimState &state, Device &device, std::uint64_t key, std::uni
     }
     if (read->status == VANTOR_TRANSFER_STARTED) {
         read->status = VANTOR_TRANSFER_ERROR_TIMEOUT;
-        Unpend(device, key);
+        Unpend(state, device, *read);
     }
     return read->status;
 }

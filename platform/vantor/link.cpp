@@ -1,7 +1,7 @@
 #include "link.h"
 
-#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "capture.h"
 #include "trace.h"
@@ -11,11 +11,11 @@ namespace {
 
 // Puts one packet into a pending read.  A packet that does not fit in the room
 // left ends the read with status 10 and is lost, as on the adapter.
-void Deliver(Device &device, std::uint64_t key, Transfer &read, const Packet &packet)
+void Deliver(SimState &state, Device &device, ReadSlot &read, const Packet &packet)
 {
     if (packet.bytes.size() > read.size - read.used) {
         read.status = VANTOR_TRANSFER_ERROR_RECEIVE_BUFFER_FULL;
-        Unpend(device, key);
+        Unpend(state, device, read);
         return;
     }
     if (!packet.bytes.empty()) {
@@ -25,75 +25,22 @@ void Deliver(Device &device, std::uint64_t key, Transfer &read, const Packet &pa
     entry.len = packet.bytes.size();
     entry.eop = packet.eop;
     entry.reserved = 0;
-    read.used += packet.bytes.size();
+    read.used += static_cast<std::uint32_t>(packet.bytes.size());
     ++read.received;
     if (read.received == read.count) {
         read.status = VANTOR_TRANSFER_SUCCESS;
-        Unpend(device, key);
+        Unpend(state, device, read);
     }
 }
 
 void DeliverToOldest(SimState &state, Device &device, const Packet &packet)
 {
-    std::uint64_t key = device.pending_reads.front();
-    Deliver(device, key, state.transfers.at(key), packet);
+    Deliver(state, device, state.reads.At(device.first_pending), packet);
 }
 
-} // namespace
-
-void RecordSent(SimState &state, const Device &device, const Packet &packet)
-{
-    if (state.sent.size() == kSentLogLimit) {
-        state.sent.pop_front();
-    }
-    state.sent.push_back(SentPacket{device.number, packet});
-    TracePacket(state.trace.get(), '>', packet);
-    CapturePacket(state.capture.get(), CaptureKind::Sent, device.number, packet);
-}
-
-void Unpend(Device &device, std::uint64_t key)
-{
-    auto found = std::find(device.pending_reads.begin(), device.pending_reads.end(), key);
-    if (found != device.pending_reads.end()) {
-        device.pending_reads.erase(found);
-    }
-}
-
-void ExpireReads(SimState &state, Device &device)
-{
-    // Reads with a deadline are kept in the order they started, so with the
-    // device's one time-out the first unexpired one ends the search; reads
-    // that finished meanwhile are passed over here.
-    std::optional<Clock::time_point> now;
-    while (!device.timed_reads.empty()) {
-        const std::uint64_t key = device.timed_reads.front();
-        auto found = state.transfers.find(key);
-        if (found == state.transfers.end() || found->second.status != VANTOR_TRANSFER_STARTED) {
-            device.timed_reads.pop_front();
-            continue;
-        }
-        if (!now) {
-            now = Clock::now();
-        }
-        if (*now < *found->second.deadline) {
-            return;
-        }
-        found->second.status = VANTOR_TRANSFER_ERROR_TIMEOUT;
-        Unpend(device, key);
-        device.timed_reads.pop_front();
-    }
-}
-
-void DrainWaiting(SimState &state, Device &device)
-{
-    ExpireReads(state, device);
-    while (!device.waiting.empty() && !device.pending_reads.empty()) {
-        DeliverToOldest(state, device, device.waiting.front());
-        device.waiting.pop_front();
-    }
-}
-
-bool Arrive(SimState &state, Device &device, Packet packet)
+// Packet is a Packet&& to be moved into the queue, or a const Packet& to be copied.
+template <typename P>
+bool ArriveAs(SimState &state, Device &device, P &&packet)
 {
     if (!device.open || !device.registered) {
         return false;
@@ -101,12 +48,103 @@ bool Arrive(SimState &state, Device &device, Packet packet)
     TracePacket(state.trace.get(), '<', packet);
     CapturePacket(state.capture.get(), CaptureKind::Delivered, device.number, packet);
     ExpireReads(state, device);
-    if (device.pending_reads.empty()) {
-        device.waiting.push_back(std::move(packet));
+    if (device.first_pending == kNoSlot) {
+        device.waiting.push_back(std::forward<P>(packet));
     } else {
         DeliverToOldest(state, device, packet);
     }
     return true;
 }
+
+} // namespace
+
+const Packet &RecordSent(SimState &state, const Device &device, std::span<const std::uint8_t> bytes, int eop)
+{
+    const Packet &packet = state.sent.Add(device.number, bytes, eop);
+    TracePacket(state.trace.get(), '>', packet);
+    CapturePacket(state.capture.get(), CaptureKind::Sent, device.number, packet);
+    return packet;
+}
+
+void Pend(SimState &state, Device &device, std::uint32_t index)
+{
+    ReadSlot &read = state.reads.At(index);
+    read.pending = true;
+    read.prev = device.last_pending;
+    read.link = kNoSlot;
+    if (device.last_pending != kNoSlot) {
+        state.reads.At(device.last_pending).link = index;
+    } else {
+        device.first_pending = index;
+    }
+    device.last_pending = index;
+}
+
+void Unpend(SimState &state, Device &device, ReadSlot &read)
+{
+    if (!read.pending) {
+        return;
+    }
+    read.pending = false;
+    if (read.prev != kNoSlot) {
+        state.reads.At(read.prev).link = read.link;
+    } else {
+        device.first_pending = read.link;
+    }
+    if (read.link != kNoSlot) {
+        state.reads.At(read.link).prev = read.prev;
+    } else {
+        device.last_pending = read.prev;
+    }
+}
+
+void EndPendingReads(SimState &state, Device &device, TransferStatus status)
+{
+    for (std::uint32_t index = device.first_pending; index != kNoSlot;) {
+        ReadSlot &read = state.reads.At(index);
+        read.status = static_cast<std::uint8_t>(status);
+        read.pending = false;
+        index = read.link;
+    }
+    device.first_pending = kNoSlot;
+    device.last_pending = kNoSlot;
+}
+
+void ExpireReads(SimState &state, Device &device)
+{
+    // Reads with a deadline are kept in the order they started, so with the
+    // device's one time-out the first unexpired one ends the search; reads
+    // that finished or were released meanwhile are passed over here.
+    std::optional<Clock::time_point> now;
+    while (!device.timed_reads.empty()) {
+        ReadSlot *read = FindRead(state, device.timed_reads.front());
+        if (read == nullptr || read->status != VANTOR_TRANSFER_STARTED) {
+            device.timed_reads.pop_front();
+            continue;
+        }
+        if (!now) {
+            now = Clock::now();
+        }
+        if (*now < read->deadline) {
+            return;
+        }
+        read->status = VANTOR_TRANSFER_ERROR_TIMEOUT;
+        Unpend(state, device, *read);
+        device.timed_reads.pop_front();
+    }
+}
+
+void DrainWaiting(SimState &state, Device &device)
+{
+    ExpireReads(state, device);
+    while (!device.waiting.empty() && device.first_pending != kNoSlot) {
+        DeliverToOldest(state, device, device.waiting.front());
+        device.waiting.pop_front();
+    }
+}
+
+bool Arrive(SimState &state, Device &device, Packet &&packet) { return ArriveAs(state, device, std::move(packet)); }
+
+bool Arrive(SimState &state, Device &device, const Packet &packet) { return ArriveAs(state, device, packet); }
 
 } // namespace vantor_sim

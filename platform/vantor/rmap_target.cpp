@@ -1,6 +1,7 @@
 #include "rmap_target.h"
 
 #include <algorithm>
+#include <array>
 
 #include "device/vantor_api.h"
 #include "memory_map.h"
@@ -102,10 +103,16 @@ void WriteData(const Command &command, std::span<const std::uint8_t> data, Targe
     }
 }
 
-std::vector<std::uint8_t> ReadData(const Command &command, std::size_t count, const TargetMemory &memory)
+// Reads count bytes into small when they fit, which most reads do, else into large.
+std::span<std::uint8_t> ReadData(const Command &command, std::size_t count, const TargetMemory &memory,
+                                 std::span<std::uint8_t> small, std::vector<std::uint8_t> &large)
 {
+    std::span<std::uint8_t> data = small.first(std::min(count, small.size()));
+    if (count > small.size()) {
+        large.resize(count);
+        data = large;
+    }
     std::uint64_t address = Address40(command.extended_address, command.address);
-    std::vector<std::uint8_t> data(count);
     if (command.increment) {
         memory.ReadBlock(address, data);
     } else {
@@ -135,7 +142,9 @@ std::optional<TargetReply> ExecuteTargetCommand(std::span<const std::uint8_t> pa
         return std::nullopt;
     }
     const std::uint8_t status = *judged;
-    std::vector<std::uint8_t> read_data;
+    std::array<std::uint8_t, 256> small_data;
+    std::vector<std::uint8_t> large_data;
+    std::span<std::uint8_t> read_data;
     if (command.write) {
         if (status == 0) {
             WriteData(command, command.data, memory);
@@ -145,7 +154,7 @@ std::optional<TargetReply> ExecuteTargetCommand(std::span<const std::uint8_t> pa
             }
         }
     } else if (status == 0 && command.read_modify_write) {
-        read_data = ReadData(command, command.data.size(), memory);
+        read_data = ReadData(command, command.data.size(), memory, small_data, large_data);
         std::vector<std::uint8_t> updated(read_data.size());
         for (std::size_t i = 0; i < updated.size(); ++i) {
             updated[i] = static_cast<std::uint8_t>((command.data[i] & command.mask[i]) |
@@ -153,7 +162,7 @@ std::optional<TargetReply> ExecuteTargetCommand(std::span<const std::uint8_t> pa
         }
         memory.WriteBlock(Address40(command.extended_address, command.address), updated);
     } else if (status == 0) {
-        read_data = ReadData(command, command.data_length, memory);
+        read_data = ReadData(command, command.data_length, memory, small_data, large_data);
     }
     if (!command.reply) {
         return std::nullopt;

@@ -12,28 +12,21 @@ namespace {
 // Longer time-outs are as good as none; the cap keeps the deadline arithmetic finite.
 constexpr double kLongestTimeoutSeconds = 1e9;
 
-std::uint64_t AddTransfer(SimState &state, const Transfer &transfer)
-{
-    std::uint64_t key = state.next_transfer++;
-    state.transfers.emplace(key, transfer);
-    return key;
-}
-
 TransferStatus StartSend(SimState &state, Device &device, PacketViews packets, bool wait, TransferId *id)
 {
-    Transfer send;
-    send.kind = TransferKind::Send;
-    send.device = device.number;
-    send.status = device.backend->send(state, device, packets, device.send_eeps ? VANTOR_EOP_EEP : VANTOR_EOP_EOP);
-    const std::uint64_t key = AddTransfer(state, send);
+    const TransferStatus sent =
+        device.backend->send(state, device, packets, device.send_eeps ? VANTOR_EOP_EEP : VANTOR_EOP_EOP);
+    SendSlot *send = nullptr;
+    const std::uint64_t key = AddSend(state, send);
+    send->live = SendState{static_cast<std::uint8_t>(sent), static_cast<std::uint8_t>(device.number)};
     *id = IdOf(key);
-    if (send.status == VANTOR_TRANSFER_STARTED) {
+    if (sent == VANTOR_TRANSFER_STARTED) {
         device.unfinished_sends.push_back(key);
         if (wait) {
             device.backend->poll(state, device);
         }
     }
-    const TransferStatus status = state.transfers.at(key).status;
+    const TransferStatus status = send->live.status;
     // A link that is gone refuses at once, whether or not the caller waits.
     if (device.link_lost) {
         return status;
@@ -126,36 +119,37 @@ TransferStatus Vantor_ReadPackets(DeviceHandle handle, void *buffer, unsigned in
         return VANTOR_TRANSFER_NOT_STARTED;
     }
     std::fill(properties, properties + count, PacketProperties{0, VANTOR_EOP_NONE, 0});
-    Transfer read;
-    read.kind = TransferKind::Read;
-    read.device = device->number;
-    read.buffer = static_cast<std::uint8_t *>(buffer);
-    read.size = size;
-    read.properties = properties;
-    read.count = count;
     const TransferStatus at_once = device->backend->start_read(state, *device);
+    ReadSlot *read = nullptr;
+    const std::uint64_t key = AddRead(state, read);
+    read->buffer = static_cast<std::uint8_t *>(buffer);
+    read->properties = properties;
+    read->size = size;
+    read->used = 0;
+    read->count = count;
+    read->received = 0;
+    read->device = static_cast<std::uint8_t>(device->number);
+    read->pending = false;
+    read->timed = false;
+    *id = IdOf(key);
     if (at_once != VANTOR_TRANSFER_STARTED) {
-        read.status = at_once;
-        *id = IdOf(AddTransfer(state, read));
+        read->status = static_cast<std::uint8_t>(at_once);
         // Injected read faults keep the usual return; a lost link says so at once.
-        return wait != 0 || device->link_lost ? read.status : VANTOR_TRANSFER_STARTED;
+        return wait != 0 || device->link_lost ? at_once : VANTOR_TRANSFER_STARTED;
     }
     if (!device->registered) {
-        read.status = VANTOR_TRANSFER_ERROR_NOT_REGISTERED_TO_RECEIVE;
-        *id = IdOf(AddTransfer(state, read));
-        return read.status;
+        read->status = VANTOR_TRANSFER_ERROR_NOT_REGISTERED_TO_RECEIVE;
+        return VANTOR_TRANSFER_ERROR_NOT_REGISTERED_TO_RECEIVE;
     }
-    read.status = VANTOR_TRANSFER_STARTED;
-    std::uint64_t key = AddTransfer(state, read);
-    *id = IdOf(key);
-    device->pending_reads.push_back(key);
+    read->status = VANTOR_TRANSFER_STARTED;
+    Pend(state, *device, SlotOf(key));
     // Packets already waiting are the read's at once; its time-out starts
     // only afterwards, so that a short one cannot expire it before they land.
     DrainWaiting(state, *device);
-    Transfer &started = state.transfers.at(key);
-    if (device->timeout_seconds && started.status == VANTOR_TRANSFER_STARTED) {
+    if (device->timeout_seconds && read->status == VANTOR_TRANSFER_STARTED) {
         std::chrono::duration<double> timeout(std::min(*device->timeout_seconds, kLongestTimeoutSeconds));
-        started.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
+        read->deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
+        read->timed = true;
         device->timed_reads.push_back(key);
     }
     if (wait != 0) {
@@ -172,7 +166,7 @@ TransferStatus Vantor_GetReadStatus(DeviceHandle handle, TransferId id)
     if (device == nullptr) {
         return VANTOR_TRANSFER_ERROR_UNKNOWN;
     }
-    Transfer *read = FindTransfer(state, *device, id, TransferKind::Read);
+    ReadSlot *read = FindRead(state, *device, id);
     if (read == nullptr) {
         return VANTOR_TRANSFER_ERROR_NOT_FOUND;
     }
@@ -188,7 +182,7 @@ TransferStatus Vantor_WaitOnReadCompleting(DeviceHandle handle, TransferId id, u
     if (device == nullptr) {
         return VANTOR_TRANSFER_ERROR_UNKNOWN;
     }
-    Transfer *read = FindTransfer(state, *device, id, TransferKind::Read);
+    ReadSlot *read = FindRead(state, *device, id);
     if (read == nullptr) {
         return VANTOR_TRANSFER_ERROR_NOT_FOUND;
     }
@@ -206,14 +200,14 @@ TransferStatus Vantor_WaitOnSendCompleting(DeviceHandle handle, TransferId id, u
     if (device == nullptr) {
         return VANTOR_TRANSFER_ERROR_UNKNOWN;
     }
-    Transfer *send = FindTransfer(state, *device, id, TransferKind::Send);
+    SendSlot *send = FindSend(state, *device, id);
     if (send == nullptr) {
         return VANTOR_TRANSFER_ERROR_NOT_FOUND;
     }
-    if (send->status == VANTOR_TRANSFER_STARTED) {
+    if (send->live.status == VANTOR_TRANSFER_STARTED) {
         device->backend->poll(state, *device);
     }
-    return send->status;
+    return send->live.status;
 }
 
 unsigned char Vantor_FreeRead(DeviceHandle handle, TransferId id)
@@ -221,16 +215,16 @@ unsigned char Vantor_FreeRead(DeviceHandle handle, TransferId id)
     auto lock = LockState();
     SimState &state = State();
     Device *device = FindDevice(state, handle);
-    Transfer *read = device != nullptr ? FindTransfer(state, *device, id, TransferKind::Read) : nullptr;
+    ReadSlot *read = device != nullptr ? FindRead(state, *device, id) : nullptr;
     if (read == nullptr) {
         return 0;
     }
     // A read released while it waits is abandoned: later packets go elsewhere.
     // Only a waiting read is looked for among the waiting, which may be many.
     if (read->status == VANTOR_TRANSFER_STARTED) {
-        Unpend(*device, KeyOf(id));
+        Unpend(state, *device, *read);
     }
-    state.transfers.erase(KeyOf(id));
+    ReleaseRead(state, KeyOf(id));
     return 1;
 }
 
@@ -239,10 +233,10 @@ unsigned char Vantor_FreeSend(DeviceHandle handle, TransferId id)
     auto lock = LockState();
     SimState &state = State();
     Device *device = FindDevice(state, handle);
-    if (device == nullptr || FindTransfer(state, *device, id, TransferKind::Send) == nullptr) {
+    if (device == nullptr || FindSend(state, *device, id) == nullptr) {
         return 0;
     }
-    state.transfers.erase(KeyOf(id));
+    ReleaseSend(state, KeyOf(id));
     return 1;
 }
 

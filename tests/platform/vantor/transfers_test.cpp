@@ -151,6 +151,107 @@ TEST_F(Adapter, UnknownReleasedAndOtherKindIdentifiersAreNotFound)
     for (const Read *r : {&read, &again}) Free(*r);
 }
 
+TEST_F(Adapter, ReleasedIdsStayUnknownWhenTheirPlaceIsTakenAgain)
+{
+    Read released = StartRead(8, 1);
+    Free(released);
+    Read next = StartRead(8, 1);
+    EXPECT_NE(next.id, released.id);
+    EXPECT_EQ(Status(released), VANTOR_TRANSFER_ERROR_NOT_FOUND);
+    EXPECT_EQ(Vantor_WaitOnReadCompleting(device_, released.id, 0), VANTOR_TRANSFER_ERROR_NOT_FOUND);
+    EXPECT_EQ(Vantor_FreeRead(device_, released.id), 0);
+    Send({7}); // the later read is still there to take it
+    EXPECT_EQ(Status(next), VANTOR_TRANSFER_SUCCESS);
+    EXPECT_EQ(PacketOf(next, 0), Bytes{7});
+    Free(next);
+
+    Bytes data{1};
+    TransferId first = nullptr, second = nullptr;
+    ASSERT_EQ(Vantor_SendPacket(device_, data.data(), 1, 0, &first), VANTOR_TRANSFER_STARTED);
+    ASSERT_EQ(Vantor_FreeSend(device_, first), 1);
+    ASSERT_EQ(Vantor_SendPacket(device_, data.data(), 1, 0, &second), VANTOR_TRANSFER_STARTED);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(Vantor_WaitOnSendCompleting(device_, first, 0), VANTOR_TRANSFER_ERROR_NOT_FOUND);
+    EXPECT_EQ(Vantor_FreeSend(device_, first), 0);
+    EXPECT_EQ(Vantor_WaitOnSendCompleting(device_, second, 0), VANTOR_TRANSFER_SUCCESS);
+    EXPECT_EQ(Vantor_FreeSend(device_, second), 1);
+}
+
+TEST_F(Adapter, ManyOutstandingReadsFillInTheOrderTheyStarted)
+{
+    // Enough reads to need more than one block of bookkeeping.  Some are
+    // released while they wait, at the front, in the middle and at the back:
+    // every third, then, in the second half, the one after each of those.
+    constexpr unsigned kReads = 10000;
+    std::vector<Read> reads;
+    reads.reserve(kReads);
+    for (unsigned i = 0; i < kReads; ++i) reads.push_back(StartRead(4, 1));
+    static_assert((kReads - 1) % 3 == 0, "the last read is among those released");
+    const auto released = [](unsigned i) { return i % 3 == 0 || (i % 3 == 1 && i >= kReads / 2); };
+    for (unsigned i = 0; i < kReads; ++i) {
+        if (i % 3 == 0) Free(reads[i]);
+    }
+    for (unsigned i = kReads / 2; i < kReads; ++i) {
+        if (i % 3 == 1) Free(reads[i]);
+    }
+    std::vector<const Read *> kept;
+    for (unsigned i = 0; i < kReads; ++i) {
+        if (!released(i)) kept.push_back(&reads[i]);
+    }
+    const Read late = StartRead(4, 1); // behind all the others, the last one gone
+    kept.push_back(&late);
+    EXPECT_EQ(vantor_sim::LiveTransferCount(), kept.size());
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        Send({static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k)});
+    }
+    EXPECT_EQ(vantor_sim::GetDeviceState(0).queued_packets, 0u);
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        ASSERT_EQ(Status(*kept[k]), VANTOR_TRANSFER_SUCCESS) << k;
+        ASSERT_EQ(PacketOf(*kept[k], 0), (Bytes{static_cast<std::uint8_t>(k >> 8), static_cast<std::uint8_t>(k)})) << k;
+    }
+    for (const Read *read : kept) Free(*read);
+}
+
+TEST_F(Adapter, IdsFromBeforeAResetAreUnknownAfterIt)
+{
+    Read old_read = StartRead(8, 1);
+    Bytes data{1};
+    TransferId old_send = nullptr;
+    ASSERT_EQ(Vantor_SendPacket(device_, data.data(), 1, 0, &old_send), VANTOR_TRANSFER_STARTED);
+    Start();
+    EXPECT_EQ(vantor_sim::LiveTransferCount(), 0u);
+    EXPECT_EQ(Status(old_read), VANTOR_TRANSFER_ERROR_NOT_FOUND);
+    EXPECT_EQ(Vantor_FreeRead(device_, old_read.id), 0);
+    EXPECT_EQ(Vantor_WaitOnSendCompleting(device_, old_send, 0), VANTOR_TRANSFER_ERROR_NOT_FOUND);
+    EXPECT_EQ(Vantor_FreeSend(device_, old_send), 0);
+    // Transfers started after the reset get ids of their own.
+    Read read = StartRead(8, 1);
+    TransferId send = nullptr;
+    ASSERT_EQ(Vantor_SendPacket(device_, data.data(), 1, 0, &send), VANTOR_TRANSFER_STARTED);
+    EXPECT_TRUE(read.id != old_read.id && send != old_send);
+    EXPECT_EQ(Status(read), VANTOR_TRANSFER_SUCCESS);
+    EXPECT_EQ(Vantor_WaitOnSendCompleting(device_, send, 0), VANTOR_TRANSFER_SUCCESS);
+    EXPECT_TRUE(Vantor_FreeRead(device_, read.id) == 1 && Vantor_FreeSend(device_, send) == 1);
+}
+
+TEST_F(Adapter, SentLogKeepsTheMostRecentPacketsInOrder)
+{
+    Start("far_end=silent");
+    const std::size_t sent = vantor_sim::kSentLogLimit + 3;
+    const auto packet = [](std::size_t i) {
+        return Bytes{static_cast<std::uint8_t>(i >> 16), static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)};
+    };
+    for (std::size_t i = 0; i < sent; ++i) Send(packet(i));
+    std::vector<vantor_sim::SentPacket> log = vantor_sim::TakeSentPackets();
+    ASSERT_EQ(log.size(), vantor_sim::kSentLogLimit);
+    for (std::size_t k = 0; k < log.size(); ++k) ASSERT_EQ(log[k].packet.bytes, packet(k + 3)) << k;
+    Send({0xaa, 0xbb});
+    Send({0xcc});
+    log = vantor_sim::TakeSentPackets();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_TRUE(log[0].packet.bytes == (Bytes{0xaa, 0xbb}) && log[1].packet.bytes == Bytes{0xcc});
+}
+
 TEST_F(Adapter, FailedSendsPutNothingOnTheLink)
 {
     Start("send_status=3");
