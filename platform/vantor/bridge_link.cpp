@@ -59,7 +59,7 @@ void Collect(SimState &state, Device &device)
             TraceTimeCode(state.trace.get(), event.time_code);
             CaptureTimeCode(state.capture.get(), device.number, event.time_code);
         } else {
-            Arrive(state, device, std::move(event.packet));
+            Arrive(state, device, event.packet);
         }
     }
     ExpireReads(state, device);

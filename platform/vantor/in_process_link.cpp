@@ -26,8 +26,8 @@ TransferStatus Send(SimState &state, Device &device, PacketViews packets, int eo
         if (AnswerPacket(state.settings, state.far_end, sent.bytes, sent.eop, answers) == Answer::Loopback) {
             Arrive(state, device, sent);
         }
-        for (Packet &answer : answers) {
-            Arrive(state, device, std::move(answer));
+        for (const Packet &answer : answers) {
+            Arrive(state, device, answer);
         }
     }
     return VANTOR_TRANSFER_SUCCESS;

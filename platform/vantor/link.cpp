@@ -11,21 +11,21 @@ namespace {
 
 // Puts one packet into a pending read.  A packet that does not fit in the room
 // left ends the read with status 10 and is lost, as on the adapter.
-void Deliver(SimState &state, Device &device, ReadSlot &read, const Packet &packet)
+void Deliver(SimState &state, Device &device, ReadSlot &read, std::span<const std::uint8_t> bytes, int eop)
 {
-    if (packet.bytes.size() > read.size - read.used) {
+    if (bytes.size() > read.size - read.used) {
         read.status = VANTOR_TRANSFER_ERROR_RECEIVE_BUFFER_FULL;
         Unpend(state, device, read);
         return;
     }
-    if (!packet.bytes.empty()) {
-        std::memcpy(read.buffer + read.used, packet.bytes.data(), packet.bytes.size());
+    if (!bytes.empty()) {
+        std::memcpy(read.buffer + read.used, bytes.data(), bytes.size());
     }
     PacketProperties &entry = read.properties[read.received];
-    entry.len = packet.bytes.size();
-    entry.eop = packet.eop;
+    entry.len = bytes.size();
+    entry.eop = eop;
     entry.reserved = 0;
-    read.used += static_cast<std::uint32_t>(packet.bytes.size());
+    read.used += static_cast<std::uint32_t>(bytes.size());
     ++read.received;
     if (read.received == read.count) {
         read.status = VANTOR_TRANSFER_SUCCESS;
@@ -33,14 +33,14 @@ void Deliver(SimState &state, Device &device, ReadSlot &read, const Packet &pack
     }
 }
 
-void DeliverToOldest(SimState &state, Device &device, const Packet &packet)
+void DeliverToOldest(SimState &state, Device &device, std::span<const std::uint8_t> bytes, int eop)
 {
-    Deliver(state, device, state.reads.At(device.first_pending), packet);
+    Deliver(state, device, state.reads.At(device.first_pending), bytes, eop);
 }
 
-// Packet is a Packet&& to be moved into the queue, or a const Packet& to be copied.
-template <typename P>
-bool ArriveAs(SimState &state, Device &device, P &&packet)
+} // namespace
+
+bool Arrive(SimState &state, Device &device, const Packet &packet)
 {
     if (!device.open || !device.registered) {
         return false;
@@ -49,14 +49,13 @@ bool ArriveAs(SimState &state, Device &device, P &&packet)
     CapturePacket(state.capture.get(), CaptureKind::Delivered, device.number, packet);
     ExpireReads(state, device);
     if (device.first_pending == kNoSlot) {
-        device.waiting.push_back(std::forward<P>(packet));
+        device.waiting.Push(packet.bytes, packet.eop);
     } else {
-        DeliverToOldest(state, device, packet);
+        DeliverToOldest(state, device, packet.bytes, packet.eop);
     }
     return true;
 }
 
-} // namespace
 
 const Packet &RecordSent(SimState &state, const Device &device, std::span<const std::uint8_t> bytes, int eop)
 {
@@ -138,13 +137,10 @@ void DrainWaiting(SimState &state, Device &device)
 {
     ExpireReads(state, device);
     while (!device.waiting.empty() && device.first_pending != kNoSlot) {
-        DeliverToOldest(state, device, device.waiting.front());
-        device.waiting.pop_front();
+        DeliverToOldest(state, device, device.waiting.FrontBytes(), device.waiting.FrontEop());
+        device.waiting.Pop();
     }
 }
 
-bool Arrive(SimState &state, Device &device, Packet &&packet) { return ArriveAs(state, device, std::move(packet)); }
-
-bool Arrive(SimState &state, Device &device, const Packet &packet) { return ArriveAs(state, device, packet); }
 
 } // namespace vantor_sim

@@ -15,8 +15,7 @@ const Packet &RecordSent(SimState &state, const Device &device, std::span<const 
 
 // A packet arriving at the device from its link.  False when it was dropped
 // because the device is closed or not registered.  A packet no read takes
-// waits in the device's queue: moved there, or copied when only lent.
-bool Arrive(SimState &state, Device &device, Packet &&packet);
+// waits in the device's queue, its bytes copied there.
 bool Arrive(SimState &state, Device &device, const Packet &packet);
 
 // Finishes with status 6 every pending read of the device whose deadline has passed.

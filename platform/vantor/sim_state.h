@@ -24,6 +24,7 @@
 #include "capture.h"
 #include "device/vantor_api.h"
 #include "far_end.h"
+#include "packet_queue.h"
 #include "sim_settings.h"
 #include "vantor_sim_control.h"
 
@@ -46,7 +47,7 @@ struct Device {
     std::optional<double> timeout_seconds;
     bool registered = false;
     bool send_eeps = false;
-    std::deque<Packet> waiting;           // arrived while no read was pending
+    PacketQueue waiting;                  // arrived while no read was pending
     // The reads waiting for packets, oldest first: a list through their slots.
     std::uint32_t first_pending = kNoSlot;
     std::uint32_t last_pending = kNoSlot;

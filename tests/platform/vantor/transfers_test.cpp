@@ -31,6 +31,41 @@ TEST_F(Adapter, PacketsFillTheOldestReadOrWaitForTheNext)
     for (const Read *r : {&a, &b, &c}) Free(*r);
 }
 
+// Packets queue while no read is pending; reads taking some of them while
+// more arrive must still get every one whole, in order, with its ending.
+TEST_F(Adapter, QueuedPacketsKeepTheirBytesEndingsAndOrder)
+{
+    Arrivals sent;
+    auto send_more = [&](int count) {
+        for (int k = 0; k < count; ++k) {
+            const auto i = static_cast<std::uint8_t>(sent.size());
+            Bytes packet(1 + sent.size() % 40, i);
+            packet[0] = 0x55; // no RMAP command: looped back
+            const int eop = sent.size() % 7 == 3 ? VANTOR_EOP_EEP : VANTOR_EOP_EOP;
+            Vantor_EnableSendEEPs(device_, eop == VANTOR_EOP_EEP ? 1 : 0);
+            Send(packet);
+            sent.emplace_back(packet, eop);
+        }
+        Vantor_EnableSendEEPs(device_, 0);
+    };
+    Arrivals received;
+    auto receive = [&](int count) {
+        for (int k = 0; k < count; ++k) {
+            Read read = StartRead(64, 1);
+            ASSERT_EQ(Status(read), VANTOR_TRANSFER_SUCCESS);
+            received.emplace_back(PacketOf(read, 0), read.properties[0].eop);
+            Free(read);
+        }
+    };
+    // Most of the queue taken before more comes: what was taken is dropped from it.
+    send_more(300);
+    receive(200);
+    send_more(100);
+    receive(200);
+    EXPECT_EQ(vantor_sim::GetDeviceState(0).queued_packets, 0u);
+    EXPECT_TRUE(received == sent);
+}
+
 TEST_F(Adapter, PacketsLieBackToBackUntilTheBufferIsFull)
 {
     Read read = StartRead(12, 3);
