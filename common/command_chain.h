@@ -175,7 +175,7 @@ bool PrepareLoops(Record *chain, std::uint64_t limit)
         }
         // A whole record or loop counts towards the body it stands in, and
         // completes every loop whose body it ends.
-        std::uint64_t bytes = IsLoop(*record) ? 0 : RunBytes(*record);
+        std::uint64_t bytes = RunBytes(*record);
         Record *last = record;
         while (!open.empty()) {
             OpenLoop &loop = open.back();

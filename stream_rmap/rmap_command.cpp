@@ -30,5 +30,8 @@ bool CR_ExpectsReply(const RmapCommand &command)
 std::uint64_t RunBytes(const RmapCommand &command)
 {
     constexpr std::uint64_t kRun = 48, kTransfer = 64, kReplyHeader = 16;
+    if (IsLoop(command)) {
+        return 0;
+    }
     return kRun + kTransfer + (CR_ExpectsReply(command) ? kTransfer + kReplyHeader : 0);
 }

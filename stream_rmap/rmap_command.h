@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/quill_rmap.h"
@@ -37,8 +38,47 @@ enum RmapGivenFlag : std::uint32_t {
 };
 
 // A list of bytes as parsed.  Commands that take it from the command before
-// them share it, so that long lists of commands hold each value once.
-using RmapBytes = std::shared_ptr<const std::vector<std::uint8_t>>;
+// them share it, so that long lists of commands hold each value once.  One
+// pointer wide, where a shared_ptr takes two: a million-command list holds
+// four of these a command.  The count is plain, as a list is parsed and run
+// on one thread.
+class RmapBytes {
+public:
+    RmapBytes() = default;
+    // Throws std::bad_alloc when memory runs out.
+    explicit RmapBytes(std::vector<std::uint8_t> bytes) : held_(new Held{std::move(bytes), 1}) {}
+    RmapBytes(const RmapBytes &other) noexcept : held_(other.held_)
+    {
+        if (held_ != nullptr) {
+            ++held_->users;
+        }
+    }
+    RmapBytes(RmapBytes &&other) noexcept : held_(std::exchange(other.held_, nullptr)) {}
+    RmapBytes &operator=(RmapBytes other) noexcept
+    {
+        std::swap(held_, other.held_);
+        return *this;
+    }
+    ~RmapBytes() { reset(); }
+
+    void reset() noexcept
+    {
+        if (held_ != nullptr && --held_->users == 0) {
+            delete held_;
+        }
+        held_ = nullptr;
+    }
+    explicit operator bool() const { return held_ != nullptr; }
+    const std::vector<std::uint8_t> &operator*() const { return held_->bytes; }
+    const std::vector<std::uint8_t> *operator->() const { return &held_->bytes; }
+
+private:
+    struct Held {
+        std::vector<std::uint8_t> bytes;
+        std::size_t users;
+    };
+    Held *held_ = nullptr;
+};
 
 struct RmapPacketDeleter {
     void operator()(unsigned char *packet) const;

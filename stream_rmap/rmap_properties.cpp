@@ -262,7 +262,7 @@ bool SetByteList(RmapCommand &command, Property property, std::string_view value
     }
     RmapBytes bytes;
     try {
-        bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(*read));
+        bytes = RmapBytes(std::move(*read));
     } catch (const std::bad_alloc &) {
         return false;
     }
