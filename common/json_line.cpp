@@ -52,8 +52,10 @@ void JsonLine::Key(std::string_view key)
     }
     first_ = false;
     if (!key.empty()) {
-        Quoted(key);
-        text_ += ':';
+        // Keys are the program's own names, plain ASCII: nothing to escape.
+        text_ += '"';
+        text_ += key;
+        text_ += "\":";
     }
 }
 
@@ -178,17 +180,18 @@ void JsonLine::Time(std::string_view key, std::int64_t microseconds)
     // The date and time of day change once a second: formatted then only,
     // since every command's record carries two times.
     const std::int64_t seconds = microseconds / 1000000;
-    if (seconds != second_ || second_text_.empty()) {
+    const std::size_t slot = static_cast<std::size_t>(seconds & 1);
+    if (seconds != second_[slot]) {
         const std::time_t whole = static_cast<std::time_t>(seconds);
         std::tm utc{};
         gmtime_r(&whole, &utc);
         char text[32];
-        second_text_.assign(text, std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc));
-        second_ = seconds;
+        second_text_[slot].assign(text, std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc));
+        second_[slot] = seconds;
     }
     Key(key);
     text_ += '"';
-    text_ += second_text_;
+    text_ += second_text_[slot];
     char fraction[8] = {'.', '0', '0', '0', '0', '0', '0', 'Z'};
     for (int k = 6, rest = static_cast<int>(microseconds % 1000000); k >= 1; --k, rest /= 10) {
         fraction[k] = static_cast<char>('0' + rest % 10);

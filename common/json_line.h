@@ -46,8 +46,10 @@ private:
 
     std::string text_;
     std::string closing_; // what closes each open object or array, innermost last
-    std::int64_t second_ = 0;
-    std::string second_text_; // the date and time of day of second_
+    // A record's two times can lie in different seconds: the date and time
+    // of day of the last even and the last odd second seen.
+    std::int64_t second_[2] = {-1, -1};
+    std::string second_text_[2];
     bool first_ = true;   // no comma before the next member
 };
 

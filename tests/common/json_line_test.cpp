@@ -69,6 +69,16 @@ TEST(JsonLine, TimesInUtcWithMicroseconds)
     line.Time("later", 1796588068645843);
     line.End();
     EXPECT_EQ(line.text(), R"({"at":"1970-01-01T00:00:00.000000Z","later":"2026-12-06T20:14:28.645843Z"})");
+    // Dates are formatted once a second and reused: times from seconds in
+    // turn, and two seconds apart, each keep their own.
+    line.Begin();
+    for (const std::int64_t second : {1796588068, 1796588069, 1796588068, 1796588070, 1796588069}) {
+        line.Time("t", second * 1000000 + 7);
+    }
+    line.End();
+    EXPECT_EQ(line.text(), R"({"t":"2026-12-06T20:14:28.000007Z","t":"2026-12-06T20:14:29.000007Z",)"
+                           R"("t":"2026-12-06T20:14:28.000007Z","t":"2026-12-06T20:14:30.000007Z",)"
+                           R"("t":"2026-12-06T20:14:29.000007Z"})");
 }
 
 } // namespace
