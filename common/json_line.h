@@ -21,6 +21,8 @@
 #include <string>
 #include <string_view>
 
+// Keys are the program's own names in plain ASCII and are written as they
+// are; text values are escaped.
 class JsonLine {
 public:
     void Begin();                    // starts a line: the outer object
