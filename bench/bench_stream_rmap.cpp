@@ -12,6 +12,7 @@
 
 #include "app/settings.h"
 #include "stream_rmap/cr_command_loop.h"
+#include "resident_memory.h"
 #include "vantor_sim_control.h"
 
 namespace {
@@ -40,26 +41,6 @@ std::string LoopOverOneRead(std::int64_t times)
                   static_cast<unsigned long long>(times));
     return std::string(loop) + "r;\nDestinationAddress: FE; SourceAddress: 20; IncrementTarget: yes; Key: 0;\n"
                                "TransactionIdentifier: 1; Address: 2000; ExtendedReadWriteAddress: 0; Length: 4;\n";
-}
-
-// Resident memory figures of this process, in bytes.
-std::int64_t StatusField(const char *name)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(name) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(prefix, 0) == 0) {
-            return std::stoll(line.substr(prefix.size())) * 1024;
-        }
-    }
-    return 0;
-}
-
-void ResetPeak()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
 }
 
 // With json, the JSON Lines record goes to /dev/null beside the output.

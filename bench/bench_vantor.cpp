@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "device/quill_rmap.h"
+#include "resident_memory.h"
 #include "vantor_sim_control.h"
 
 namespace {
@@ -81,26 +82,6 @@ void BM_RmapReadTransaction(benchmark::State &state)
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_RmapReadTransaction)->Arg(4)->Arg(256);
-
-// Resident memory figures of this process, in bytes.
-std::int64_t StatusField(const char *name)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(name) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(prefix, 0) == 0) {
-            return std::stoll(line.substr(prefix.size())) * 1024;
-        }
-    }
-    return 0;
-}
-
-void ResetPeak()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-}
 
 // The command-stream mode's pattern: a read and a send for every command
 // started before any is collected, then each awaited and released in turn.

@@ -6,9 +6,13 @@
 #define ZARK_COMMON_RUN_STORE_H
 
 #include <cstddef>
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <vector>
+
+#include "common/stream_run.h"
+#include "device/vantor_api.h"
 
 template <typename Run>
 class RunStore {
@@ -42,6 +46,48 @@ private:
     static constexpr std::size_t kBlock = 16384;
     std::vector<std::unique_ptr<Run[]>> blocks_;
     std::size_t size_ = 0;
+};
+
+// The executions of one run on a device.  A mode's Run gives, beside it,
+//   void ReleaseTransfers(DeviceHandle, Run &)   gives back every transfer
+//                                                identifier the execution still
+//                                                holds, and forgets them
+// which is called for every execution when the runs go.
+template <typename Run>
+class DeviceRuns {
+public:
+    explicit DeviceRuns(DeviceHandle device) : device_(device) {}
+    DeviceRuns(const DeviceRuns &) = delete;
+    DeviceRuns &operator=(const DeviceRuns &) = delete;
+    ~DeviceRuns() { ReleaseAll(); }
+
+    // Gives back every identifier still held; a mode that keeps buffers
+    // beside the runs calls this before they go, as the device writes into them.
+    void ReleaseAll()
+    {
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            ReleaseTransfers(device_, runs[i]);
+        }
+    }
+
+    DeviceHandle device() const { return device_; }
+
+    // The next execution's entry; null, once the message is printed, when
+    // memory runs out (which the limit checked before the run makes rare).
+    Run *Add()
+    {
+        Run *added = runs.Add();
+        if (added == nullptr) {
+            ConsoleGuard console;
+            std::puts("Could not allocate memory to expand the loops of the command list.");
+        }
+        return added;
+    }
+
+    RunStore<Run> runs;
+
+private:
+    DeviceHandle device_;
 };
 
 #endif

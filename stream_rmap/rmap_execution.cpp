@@ -306,17 +306,12 @@ bool CollectSend(DeviceHandle device, const RmapCommand &command, RmapRun &run, 
 
 } // namespace
 
-RmapRuns::~RmapRuns()
+void ReleaseTransfers(DeviceHandle device, RmapRun &run)
 {
-    // Sends are given back only now, as every one was before runs were kept apart.
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        RmapRun &run = runs[i];
-        if (run.read != nullptr) {
-            Vantor_FreeRead(device_, run.read);
-        }
-        if (run.send != nullptr) {
-            Vantor_FreeSend(device_, run.send);
-        }
+    FreeRead(device, run);
+    if (run.send != nullptr) {
+        Vantor_FreeSend(device, run.send);
+        run.send = nullptr;
     }
 }
 
@@ -328,10 +323,8 @@ long long CR_ExecuteCommands(RmapRuns &runs, RmapCommand *chain, std::FILE *, in
         if (IsLoop(command) || StreamRunInterrupted() || out_of_memory) {
             return;
         }
-        RmapRun *slot = runs.runs.Add();
+        RmapRun *slot = runs.Add();
         if (slot == nullptr) {
-            ConsoleGuard console;
-            std::puts("Could not allocate memory to expand the loops of the command list.");
             ++errors;
             out_of_memory = true;
             return;

@@ -23,22 +23,18 @@ struct RmapRun {
     TransferStatus read_status = VANTOR_TRANSFER_NOT_STARTED;
 };
 
+// Gives back the transfers an execution still holds.
+void ReleaseTransfers(DeviceHandle device, RmapRun &run);
+
 // The executions of one run, in run order, and their reply buffers.  Every
 // transfer identifier still held is given back when this goes.
-class RmapRuns {
-public:
-    explicit RmapRuns(DeviceHandle device) : device_(device) {}
+struct RmapRuns : DeviceRuns<RmapRun> {
+    using DeviceRuns::DeviceRuns;
     RmapRuns(const RmapRuns &) = delete;
     RmapRuns &operator=(const RmapRuns &) = delete;
-    ~RmapRuns();
+    ~RmapRuns() { ReleaseAll(); } // before the reply buffers go
 
-    DeviceHandle device() const { return device_; }
-
-    RunStore<RmapRun> runs;
     ReceiveArena replies;
-
-private:
-    DeviceHandle device_;
 };
 
 // The first sweep.  A command whose packet cannot be built is reported, counted

@@ -219,20 +219,13 @@ void VisitRuns(SpaceWireRuns &runs, Command *list, Visit &&visit)
 
 } // namespace
 
-SpaceWireRuns::~SpaceWireRuns()
-{
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        Release(runs[i]);
-    }
-}
-
-void SpaceWireRuns::Release(SpaceWireRun &run) const
+void ReleaseTransfers(DeviceHandle device, SpaceWireRun &run)
 {
     if (run.transfer != nullptr) {
         if (run.submitted == SpaceWireRun::SEND) {
-            Vantor_FreeSend(device_, run.transfer);
+            Vantor_FreeSend(device, run.transfer);
         } else {
-            Vantor_FreeRead(device_, run.transfer);
+            Vantor_FreeRead(device, run.transfer);
         }
         run.transfer = nullptr;
     }
@@ -261,10 +254,8 @@ void CS_ExecuteCommandsInOrder(SpaceWireRuns &runs, SpaceWireCommand *list, std:
             }
             return;
         }
-        SpaceWireRun *run = runs.runs.Add();
+        SpaceWireRun *run = runs.Add();
         if (run == nullptr) {
-            ConsoleGuard console;
-            std::puts("Could not allocate memory to expand the loops of the command list.");
             ++error_count;
             out_of_memory = true;
             return;
@@ -313,7 +304,7 @@ void CS_WaitOnSends(SpaceWireRuns &runs, SpaceWireCommand *list, std::FILE *outp
             }
         }
         JournalCollected(index);
-        runs.Release(run);
+        ReleaseTransfers(device, run);
     });
 }
 
@@ -335,7 +326,7 @@ void CS_WaitOnReads(SpaceWireRuns &runs, SpaceWireCommand *list, std::FILE *stre
             CountFailure(run, error_count);
         }
         WriteReceivedPackets(receive, run, stream, error_count);
-        runs.Release(run);
+        ReleaseTransfers(device, run);
     });
 }
 

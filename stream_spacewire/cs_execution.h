@@ -28,24 +28,12 @@ struct SpaceWireRun {
     bool failure_counted = false;
 };
 
+// Gives back the transfer identifier an execution holds, if it holds one.
+void ReleaseTransfers(DeviceHandle device, SpaceWireRun &run);
+
 // The executions of one run, in run order.  Every transfer identifier still
 // held is given back when this goes.
-class SpaceWireRuns {
-public:
-    explicit SpaceWireRuns(DeviceHandle device) : device_(device) {}
-    SpaceWireRuns(const SpaceWireRuns &) = delete;
-    SpaceWireRuns &operator=(const SpaceWireRuns &) = delete;
-    ~SpaceWireRuns();
-
-    DeviceHandle device() const { return device_; }
-    // Gives back the execution's transfer identifier, if it holds one.
-    void Release(SpaceWireRun &run) const;
-
-    RunStore<SpaceWireRun> runs;
-
-private:
-    DeviceHandle device_;
-};
+using SpaceWireRuns = DeviceRuns<SpaceWireRun>;
 
 // Executes the list in run order.  Sends are submitted without waiting.  A
 // receive first waits for the send just before it, if that is the previous

@@ -17,16 +17,9 @@
 #include "stream_rmap/rmap_loops.h"
 #include "stream_rmap/rmap_parser.h"
 #include "support/capture_stdout.h"
+#include "support/sanitizer.h"
 #include "support/scratch_dir.h"
 #include "vantor_sim_control.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ZARK_UNDER_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZARK_UNDER_ADDRESS_SANITIZER 1
-#endif
-#endif
 
 // Every release the program makes goes through here on its way to the
 // library, so that an identifier given back twice is seen.

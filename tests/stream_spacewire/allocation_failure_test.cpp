@@ -15,16 +15,9 @@
 #include "stream_spacewire/cs_execution.h"
 #include "stream_spacewire/cs_loop_expansion.h"
 #include "stream_spacewire/cs_parser.h"
+#include "support/sanitizer.h"
 #include "support/scratch_dir.h"
 #include "vantor_sim_control.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ZARK_UNDER_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZARK_UNDER_ADDRESS_SANITIZER 1
-#endif
-#endif
 
 namespace {
 
