@@ -72,6 +72,12 @@ std::vector<std::uint8_t> BuildWriteReply(const Command &command, std::uint8_t s
 std::vector<std::uint8_t> BuildReadReply(const Command &command, std::uint8_t status,
                                          std::span<const std::uint8_t> data);
 
+// The same replies written into reply, replacing what it held: a target
+// answering millions of commands reuses one buffer's room.
+void BuildWriteReply(const Command &command, std::uint8_t status, std::vector<std::uint8_t> &reply);
+void BuildReadReply(const Command &command, std::uint8_t status, std::span<const std::uint8_t> data,
+                    std::vector<std::uint8_t> &reply);
+
 } // namespace quill_rmap
 
 #endif

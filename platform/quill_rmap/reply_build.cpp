@@ -16,8 +16,21 @@ std::uint8_t ReplyInstruction(const Command &command) {
 } // namespace
 
 std::vector<std::uint8_t> BuildWriteReply(const Command &command, std::uint8_t status) {
+    std::vector<std::uint8_t> reply;
+    BuildWriteReply(command, status, reply);
+    return reply;
+}
+
+std::vector<std::uint8_t> BuildReadReply(const Command &command, std::uint8_t status,
+                                         std::span<const std::uint8_t> data) {
+    std::vector<std::uint8_t> reply;
+    BuildReadReply(command, status, data, reply);
+    return reply;
+}
+
+void BuildWriteReply(const Command &command, std::uint8_t status, std::vector<std::uint8_t> &reply) {
     const std::span<const std::uint8_t> path = ReplyPath(command);
-    std::vector<std::uint8_t> reply(path.size() + detail::kWriteReplyLength);
+    reply.resize(path.size() + detail::kWriteReplyLength);
     detail::ByteWriter writer(reply);
     writer.Bytes(path);
     writer.U8(command.initiator_logical_address);
@@ -27,11 +40,10 @@ std::vector<std::uint8_t> BuildWriteReply(const Command &command, std::uint8_t s
     writer.U8(command.target_logical_address);
     writer.U16(command.transaction_id);
     writer.U8(Crc8(std::span<const std::uint8_t>(reply).subspan(path.size(), detail::kWriteReplyLength - 1)));
-    return reply;
 }
 
-std::vector<std::uint8_t> BuildReadReply(const Command &command, std::uint8_t status,
-                                         std::span<const std::uint8_t> data) {
+void BuildReadReply(const Command &command, std::uint8_t status, std::span<const std::uint8_t> data,
+                    std::vector<std::uint8_t> &reply) {
     // A failed command returns no data; a length field cannot describe more
     // than 24 bits' worth.
     if (status != 0) data = {};
@@ -39,7 +51,7 @@ std::vector<std::uint8_t> BuildReadReply(const Command &command, std::uint8_t st
 
     const std::span<const std::uint8_t> path = ReplyPath(command);
     const std::size_t header_start = path.size();
-    std::vector<std::uint8_t> reply(header_start + detail::kReadReplyHeaderLength + data.size() + 1);
+    reply.resize(header_start + detail::kReadReplyHeaderLength + data.size() + 1);
     detail::ByteWriter writer(reply);
     writer.Bytes(path);
     writer.U8(command.initiator_logical_address);
@@ -54,7 +66,6 @@ std::vector<std::uint8_t> BuildReadReply(const Command &command, std::uint8_t st
     writer.U8(Crc8(bytes.subspan(header_start, detail::kReadReplyHeaderLength - 1)));
     writer.Bytes(data);
     writer.U8(Crc8(data));
-    return reply;
 }
 
 } // namespace quill_rmap

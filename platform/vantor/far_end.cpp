@@ -49,7 +49,8 @@ Answer AnswerPacket(const Settings &settings, FarEndState &far_end, std::span<co
     std::span<const std::uint8_t> at_target = WithoutPath(sent);
     if ((kind == FarEnd::Both || kind == FarEnd::Target) &&
         IsTargetCommand(at_target, settings)) {
-        if (auto reply = ExecuteTargetCommand(at_target, eop, settings, far_end.memory)) {
+        if (auto reply = ExecuteTargetCommand(at_target, eop, settings, far_end.memory,
+                                              std::move(far_end.spare_reply))) {
             ReturnReply(settings, far_end, std::move(*reply), answers);
         }
         return Answer::Replies;

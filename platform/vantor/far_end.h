@@ -18,6 +18,8 @@ namespace vantor_sim {
 struct FarEndState {
     TargetMemory memory;
     std::uint64_t replies_sent = 0; // target replies so far, for reply_fault_every
+    // The bytes of a reply already delivered, whose room the next reply takes.
+    std::vector<std::uint8_t> spare_reply;
 };
 
 // Back to the start: no replies counted, the memory as new and laid out as

@@ -9,6 +9,8 @@
 namespace vantor_sim {
 namespace {
 
+constexpr std::size_t kKeptReplyRoom = 64 * 1024;
+
 bool Open(SimState &, Device &) { return true; }
 
 TransferStatus Send(SimState &state, Device &device, PacketViews packets, int eop)
@@ -28,6 +30,11 @@ TransferStatus Send(SimState &state, Device &device, PacketViews packets, int eo
         }
         for (const Packet &answer : answers) {
             Arrive(state, device, answer);
+        }
+        // Delivered: the last answer's room serves the next reply, unless
+        // it is too large to keep for the rest of the run.
+        if (!answers.empty() && answers.back().bytes.capacity() <= kKeptReplyRoom) {
+            state.far_end.spare_reply = std::move(answers.back().bytes);
         }
     }
     return VANTOR_TRANSFER_SUCCESS;

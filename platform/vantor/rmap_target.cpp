@@ -130,7 +130,8 @@ bool IsTargetCommand(std::span<const std::uint8_t> packet, const Settings &setti
 }
 
 std::optional<TargetReply> ExecuteTargetCommand(std::span<const std::uint8_t> packet, int eop,
-                                                const Settings &settings, TargetMemory &memory)
+                                                const Settings &settings, TargetMemory &memory,
+                                                std::vector<std::uint8_t> room)
 {
     Command command;
     CommandCheck check = quill_rmap::DecodeCommand(packet, command);
@@ -168,8 +169,12 @@ std::optional<TargetReply> ExecuteTargetCommand(std::span<const std::uint8_t> pa
         return std::nullopt;
     }
     TargetReply reply;
-    reply.bytes = command.write ? quill_rmap::BuildWriteReply(command, status)
-                                : quill_rmap::BuildReadReply(command, status, read_data);
+    reply.bytes = std::move(room);
+    if (command.write) {
+        quill_rmap::BuildWriteReply(command, status, reply.bytes);
+    } else {
+        quill_rmap::BuildReadReply(command, status, read_data, reply.bytes);
+    }
     reply.path_length = quill_rmap::ReplyPath(command).size();
     reply.has_data_field = !command.write;
     return reply;

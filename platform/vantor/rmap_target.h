@@ -40,8 +40,10 @@ bool IsTargetCommand(std::span<const std::uint8_t> packet, const Settings &setti
 // command with a non-zero status changes nothing, except a write without
 // verification whose whole data field arrived (status 4, 6 or 7): its data
 // went to memory as it streamed in, before the fault showed.
+// The reply is built in room, whose allocation it takes over.
 std::optional<TargetReply> ExecuteTargetCommand(std::span<const std::uint8_t> packet, int eop,
-                                                const Settings &settings, TargetMemory &memory);
+                                                const Settings &settings, TargetMemory &memory,
+                                                std::vector<std::uint8_t> room = {});
 
 } // namespace vantor_sim
 
