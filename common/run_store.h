@@ -6,11 +6,13 @@
 #define ZARK_COMMON_RUN_STORE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <vector>
 
+#include "common/command_chain.h"
 #include "common/stream_run.h"
 #include "device/vantor_api.h"
 
@@ -89,5 +91,45 @@ public:
 private:
     DeviceHandle device_;
 };
+
+// The sending sweep of a run over a prepared chain, in run order: on_loop(loop)
+// for a loop, and execute(record, entry, index) for any other record with a
+// new entry of its own.  Stops once the run is interrupted, or when memory
+// for an entry runs out, which counts one error.
+template <typename Record, typename Run, typename Count, typename Execute, typename OnLoop>
+void ExecuteInRunOrder(DeviceRuns<Run> &runs, Record *chain, Count &errors, Execute &&execute, OnLoop &&on_loop)
+{
+    bool out_of_memory = false;
+    VisitInRunOrder(chain, [&](Record &record) {
+        if (StreamRunInterrupted() || out_of_memory) {
+            return;
+        }
+        if (IsLoop(record)) {
+            on_loop(record);
+            return;
+        }
+        Run *run = runs.Add();
+        if (run == nullptr) {
+            ++errors;
+            out_of_memory = true;
+            return;
+        }
+        execute(record, *run, static_cast<std::uint64_t>(runs.runs.size() - 1));
+    });
+}
+
+// The collecting sweeps: visit(record, entry, index) for every record other
+// than a loop that the sending sweep reached, in run order.
+template <typename Record, typename Run, typename Visit>
+void VisitRuns(DeviceRuns<Run> &runs, Record *chain, Visit &&visit)
+{
+    std::size_t index = 0;
+    VisitInRunOrder(chain, [&](Record &record) {
+        if (!IsLoop(record) && index < runs.runs.size()) {
+            visit(record, runs.runs[index], static_cast<std::uint64_t>(index));
+            ++index;
+        }
+    });
+}
 
 #endif

@@ -317,38 +317,21 @@ void ReleaseTransfers(DeviceHandle device, RmapRun &run)
 
 long long CR_ExecuteCommands(RmapRuns &runs, RmapCommand *chain, std::FILE *, int &errors)
 {
-    long long run = 0;
-    bool out_of_memory = false;
-    VisitInRunOrder(chain, [&](RmapCommand &command) {
-        if (IsLoop(command) || StreamRunInterrupted() || out_of_memory) {
-            return;
-        }
-        RmapRun *slot = runs.Add();
-        if (slot == nullptr) {
-            ++errors;
-            out_of_memory = true;
-            return;
-        }
-        ExecuteCommand(runs, command, *slot, runs.runs.size() - 1, errors);
-        ProgressErrors(errors);
-        ++run;
-    });
-    return run;
+    ExecuteInRunOrder(
+        runs, chain, errors,
+        [&](RmapCommand &command, RmapRun &run, std::uint64_t index) {
+            ExecuteCommand(runs, command, run, index, errors);
+            ProgressErrors(errors);
+        },
+        [](const RmapCommand &) {});
+    return static_cast<long long>(runs.runs.size());
 }
 
 void CR_WaitOnResponses(RmapRuns &runs, RmapCommand *chain, std::FILE *output, int &errors)
 {
     const DeviceHandle device = runs.device();
-    std::size_t index = 0;
-    VisitInRunOrder(chain, [&](RmapCommand &command) {
-        // Loops hold nothing; the commands the run never reached have no
-        // entry, and one whose packet could not be built was counted when
-        // it was not sent.
-        if (IsLoop(command) || index >= runs.runs.size()) {
-            return;
-        }
-        RmapRun &run = runs.runs[index];
-        const std::uint64_t position = index++;
+    VisitRuns(runs, chain, [&](RmapCommand &command, RmapRun &run, std::uint64_t index) {
+        // One whose packet could not be built was counted when it was not sent.
         if (!command.packet) {
             return;
         }
@@ -364,8 +347,8 @@ void CR_WaitOnResponses(RmapRuns &runs, RmapCommand *chain, std::FILE *output, i
         JournalCount().replies += seen.shown ? 1 : 0;
         JournalCount().timeouts += run.read_status == VANTOR_TRANSFER_ERROR_TIMEOUT ? 1 : 0;
         if (JournalOn()) {
-            JournalCollected(position);
-            RecordInJournal(command, run, position, sent, seen);
+            JournalCollected(index);
+            RecordInJournal(command, run, index, sent, seen);
         }
         ProgressErrors(errors);
     });

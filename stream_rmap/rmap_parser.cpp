@@ -146,7 +146,6 @@ RmapCommandPtr ProcessCommand(const CommandForm &form, std::string_view text, st
         std::printf(form.reading_failed, number);
         return nullptr;
     }
-    // A copy that fails leaves its property absent, which the check reports.
     CR_CopyDefaultFields(*command, previous);
     if (!form.complete(*command)) {
         std::printf(form.property_missing, number);

@@ -295,13 +295,6 @@ bool SetByteList(RmapCommand &command, Property property, std::string_view value
     }
 }
 
-// Byte lists taken as defaults are shared, never copied: taking one cannot fail.
-bool CopyBytes(RmapBytes &into, const RmapBytes &from)
-{
-    into = from;
-    return true;
-}
-
 } // namespace
 
 bool CR_SetFieldValue(RmapCommand &command, std::string_view name, std::string_view value)
@@ -355,17 +348,16 @@ bool CR_SetFieldValueBase(std::string_view name, std::string_view value, int *ou
     return true;
 }
 
-bool CR_CopyDefaultFields(RmapCommand &command, const RmapCommand *source)
+void CR_CopyDefaultFields(RmapCommand &command, const RmapCommand *source)
 {
     if (source == nullptr) {
-        return true;
+        return;
     }
-    bool copied = true;
-    if (!command.destination_address && source->destination_address) {
-        copied = CopyBytes(command.destination_address, source->destination_address) && copied;
+    if (!command.destination_address) {
+        command.destination_address = source->destination_address;
     }
-    if (!command.source_address && source->source_address) {
-        copied = CopyBytes(command.source_address, source->source_address) && copied;
+    if (!command.source_address) {
+        command.source_address = source->source_address;
     }
     struct FlaggedField {
         std::uint32_t flag;
@@ -389,12 +381,12 @@ bool CR_CopyDefaultFields(RmapCommand &command, const RmapCommand *source)
     if (!command.Given(GIVEN_DATA_LENGTH) && source->Given(GIVEN_DATA_LENGTH)) {
         command.given_flags |= GIVEN_DATA_LENGTH;
         command.data_length = source->data_length;
-        if (!command.data && source->data) {
-            copied = CopyBytes(command.data, source->data) && copied;
+        if (!command.data) {
+            command.data = source->data;
         }
     }
-    if (!command.mask && source->mask) {
-        copied = CopyBytes(command.mask, source->mask) && copied;
+    if (!command.mask) {
+        command.mask = source->mask;
     }
     if (!command.Given(GIVEN_TIMES_TO_REPEAT) && source->Given(GIVEN_TIMES_TO_REPEAT)) {
         command.times_to_repeat = source->times_to_repeat;
@@ -404,5 +396,4 @@ bool CR_CopyDefaultFields(RmapCommand &command, const RmapCommand *source)
         command.number_to_repeat = source->number_to_repeat;
         command.given_flags |= GIVEN_NUMBER_TO_REPEAT;
     }
-    return copied;
 }

@@ -59,9 +59,9 @@ bool CR_SetFieldValue(RmapCommand &command, std::string_view name, std::string_v
 // OutputBase sets *output_base (when output_base is not null).
 bool CR_SetFieldValueBase(std::string_view name, std::string_view value, int *output_base);
 
-// Fills in every property that command lacks and source has; never the type,
-// number, CRCs, file name, loop repetitions or what running produced.  A null
-// source is success; false when memory for a copy ran out.
-bool CR_CopyDefaultFields(RmapCommand &command, const RmapCommand *source);
+// Fills in every property that command lacks and source has (none when
+// source is null); never the type, number, CRCs, file name, loop repetitions
+// or what running produced.  Byte lists are shared, not copied.
+void CR_CopyDefaultFields(RmapCommand &command, const RmapCommand *source);
 
 #endif

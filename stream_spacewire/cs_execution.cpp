@@ -203,20 +203,6 @@ void WriteReceivedPackets(const SpaceWireCommand &receive, SpaceWireRun &run, st
     }
 }
 
-// Calls visit(command, run, index) for every send and receive the run
-// reached, in run order.
-template <typename Command, typename Visit>
-void VisitRuns(SpaceWireRuns &runs, Command *list, Visit &&visit)
-{
-    std::size_t index = 0;
-    VisitInRunOrder(list, [&](Command &command) {
-        if (command.type != SPACEWIRE_COMMAND_LOOP && index < runs.runs.size()) {
-            visit(command, runs.runs[index], static_cast<std::uint64_t>(index));
-            ++index;
-        }
-    });
-}
-
 } // namespace
 
 void ReleaseTransfers(DeviceHandle device, SpaceWireRun &run)
@@ -241,29 +227,10 @@ void CS_ExecuteCommandsInOrder(SpaceWireRuns &runs, SpaceWireCommand *list, std:
         SpaceWireRun *run = nullptr; // none for a loop
         std::uint64_t index = 0;
     } previous;
-    bool out_of_memory = false;
-    VisitInRunOrder(list, [&](SpaceWireCommand &command) {
-        if (StreamRunInterrupted() || out_of_memory) {
-            return;
-        }
-        if (command.type == SPACEWIRE_COMMAND_LOOP) {
-            // A loop that repeats something passes the previous command
-            // through its repetitions; one that repeats nothing takes its place.
-            if (command.number_to_repeat == 0) {
-                previous = Previous{&command, nullptr, 0};
-            }
-            return;
-        }
-        SpaceWireRun *run = runs.Add();
-        if (run == nullptr) {
-            ++error_count;
-            out_of_memory = true;
-            return;
-        }
-        const std::uint64_t index = runs.runs.size() - 1;
+    const auto execute = [&](SpaceWireCommand &command, SpaceWireRun &run, std::uint64_t index) {
         if (command.type == SPACEWIRE_COMMAND_SEND) {
-            SubmitSend(device, command, *run, index, output, error_count);
-            previous = Previous{&command, run, index};
+            SubmitSend(device, command, run, index, output, error_count);
+            previous = Previous{&command, &run, index};
             return;
         }
         if (previous.run != nullptr && previous.command->type == SPACEWIRE_COMMAND_SEND &&
@@ -277,17 +244,25 @@ void CS_ExecuteCommandsInOrder(SpaceWireRuns &runs, SpaceWireCommand *list, std:
                 ReportSendFailure(*previous.command, send, output, error_count);
             }
         }
-        SubmitReceive(device, command, *run, index, error_count);
-        if (run->submitted != SpaceWireRun::NONE) {
-            run->status = Vantor_WaitOnReadCompleting(device, run->transfer, 0);
+        SubmitReceive(device, command, run, index, error_count);
+        if (run.submitted != SpaceWireRun::NONE) {
+            run.status = Vantor_WaitOnReadCompleting(device, run.transfer, 0);
             JournalCollected(index);
-            if (run->status == VANTOR_TRANSFER_SUCCESS) {
+            if (run.status == VANTOR_TRANSFER_SUCCESS) {
                 ProgressReceived();
             }
         }
         ProgressErrors(error_count);
-        previous = Previous{&command, run, index};
-    });
+        previous = Previous{&command, &run, index};
+    };
+    // A loop that repeats something passes the previous command through its
+    // repetitions; one that repeats nothing takes its place.
+    const auto on_loop = [&](const SpaceWireCommand &loop) {
+        if (loop.number_to_repeat == 0) {
+            previous = Previous{&loop, nullptr, 0};
+        }
+    };
+    ExecuteInRunOrder(runs, list, error_count, execute, on_loop);
 }
 
 void CS_WaitOnSends(SpaceWireRuns &runs, SpaceWireCommand *list, std::FILE *output, std::int32_t &error_count)
