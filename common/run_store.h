@@ -63,13 +63,15 @@ public:
     DeviceRuns &operator=(const DeviceRuns &) = delete;
     ~DeviceRuns() { ReleaseAll(); }
 
-    // Gives back every identifier still held; a mode that keeps buffers
-    // beside the runs calls this before they go, as the device writes into them.
+    // Gives back every identifier still held and lets the entries go; a
+    // mode that keeps buffers beside the runs calls this before they go, as
+    // the device writes into them.
     void ReleaseAll()
     {
         for (std::size_t i = 0; i < runs.size(); ++i) {
             ReleaseTransfers(device_, runs[i]);
         }
+        runs = RunStore<Run>{};
     }
 
     DeviceHandle device() const { return device_; }
