@@ -1,0 +1,46 @@
+// Runs a fuzz target on its corpus without libFuzzer, so that the test suites
+// replay every input under any compiler and sanitizer: each file named, and
+// every file of each directory named, once, in name order.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size);
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int *argc, char ***argv);
+
+int main(int argc, char **argv)
+{
+    namespace fs = std::filesystem;
+    std::vector<fs::path> inputs;
+    for (int i = 1; i < argc; ++i) {
+        if (!fs::is_directory(argv[i])) {
+            inputs.emplace_back(argv[i]);
+            continue;
+        }
+        for (const fs::directory_entry &entry : fs::directory_iterator(argv[i])) {
+            if (entry.is_regular_file()) {
+                inputs.push_back(entry.path());
+            }
+        }
+    }
+    std::sort(inputs.begin(), inputs.end());
+    if (LLVMFuzzerInitialize != nullptr) {
+        LLVMFuzzerInitialize(&argc, &argv);
+    }
+    for (const fs::path &input : inputs) {
+        std::ifstream file(input, std::ios::binary);
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (!file.eof() && file.fail()) {
+            std::fprintf(stderr, "cannot read %s\n", input.c_str());
+            return 1;
+        }
+        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    }
+    std::printf("%zu inputs replayed\n", inputs.size());
+    // No input at all is a corpus gone missing, not a pass.
+    return inputs.empty() ? 1 : 0;
+}
