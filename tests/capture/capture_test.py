@@ -17,7 +17,8 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from trace_decode import EEP, EOP, read_trace, rmap_of, run_interrupted  # noqa: E402
+from trace_decode import (EEP, EOP, case_settings, check, golden_cases, read_trace, report, rmap_of,  # noqa: E402
+                          run_golden, run_interrupted)
 
 PROGRAM, NODE, SOURCE = sys.argv[1:4]
 LUA = os.path.join(SOURCE, "tools", "wireshark", "spacewire.lua")
@@ -26,13 +27,6 @@ FIELDS = ["frame.number", "spacewire.kind", "spacewire.eop", "spacewire.device",
           "rmap.initiator_la", "rmap.key", "rmap.status", "rmap.tid", "rmap.extended_address", "rmap.address",
           "rmap.data_length", "rmap.data", "rmap.mask", "rmap.header_crc.status", "rmap.data_crc.status",
           "rmap.request_in", "rmap.reply_in", "rmap.duplicate_of", "_ws.expert.message"]
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-    return condition
 
 
 def read_pcap(path):
@@ -117,20 +111,10 @@ def check_dissection(name, records):
     return seen
 
 
-def case_settings(case):
-    path = os.path.join(CASES, case, "sim")
-    return open(path).readline().strip() if os.path.exists(path) else ""
-
-
 def run_case(case, work, over_tcp):
     """Runs a golden case with a capture beside its trace; returns the
     capture's records, and checks them against the trace."""
-    src = os.path.join(CASES, case)
-    if os.path.isdir(os.path.join(src, "in")):
-        shutil.copytree(os.path.join(src, "in"), work, dirs_exist_ok=True)
-    args = open(os.path.join(src, "args")).read().split("\n") if os.path.exists(os.path.join(src, "args")) else []
-    stdin = open(os.path.join(src, "stdin"), "rb").read() if os.path.exists(os.path.join(src, "stdin")) else b""
-    settings = [s.strip() for s in case_settings(case).split(";") if s.strip()]
+    settings = [s.strip() for s in case_settings(CASES, case).split(";") if s.strip()]
     node = None
     if over_tcp:
         node_options = ["--" + s.split("=")[0].replace("_", "-") + "=" + s.split("=", 1)[1] for s in settings
@@ -140,9 +124,7 @@ def run_case(case, work, over_tcp):
         port = node.stdout.readline().rsplit(":", 1)[1].strip()
         settings = [s for s in settings if s.split("=")[0] in ("trace",)] + [f"devices=0:0@127.0.0.1:{port}"]
     settings.append("capture=capture.pcap")
-    env = dict(os.environ, VANTOR_SIM=";".join(settings))
-    subprocess.run([PROGRAM] + [a for a in args if a], input=stdin, cwd=work, env=env,
-                   stdout=subprocess.DEVNULL, timeout=120)
+    run_golden(PROGRAM, CASES, case, work, ";".join(settings))
     records = read_pcap(os.path.join(work, "capture.pcap"))
     traced = read_trace(os.path.join(work, "trace.txt"))
     check([r[1:3] + r[4:] for r in records] == [(k, e, b) for k, e, b in traced], f"{case}: capture against trace")
@@ -167,14 +149,13 @@ def main():
     if shutil.which("tshark") is None:
         print("SKIP: tshark is not installed (scripts/install_deps.sh installs it)")
         return 77
-    cases = sorted(os.path.relpath(root, CASES) for root, _, files in os.walk(CASES)
-                   if "stdout" in files and "trace=" in case_settings(os.path.relpath(root, CASES)))
+    cases = [c for c in golden_cases(CASES) if "trace=" in case_settings(CASES, c)]
     chosen = [c for c in cases if c.startswith("faults/")]
     for mode in ("stream_rmap", "stream_spacewire", "interactive_rmap", "interactive_spacewire", "memory_map"):
         chosen += [c for c in cases if c.startswith(mode + "/")][:2]
     chosen.append("stream_rmap/path_addresses")  # path bytes in front of commands
     for case in chosen:
-        settings = case_settings(case)
+        settings = case_settings(CASES, case)
         tcp = [False] if "send_status" in settings or "read_status" in settings else [False, True]
         for over_tcp in tcp:
             with tempfile.TemporaryDirectory() as work:
@@ -204,10 +185,7 @@ def main():
         run = subprocess.run(["tshark", "-2", "-n", "-X", "lua_script:" + LUA, "-r", path, "-V"],
                              capture_output=True, text=True, timeout=120)
         check(run.returncode == 0 and "Lua Error" not in run.stdout + run.stderr, "malformed packets: Lua error")
-    for failure in failures:
-        print("FAIL:", failure)
-    print(f"{len(chosen)} cases captured, {len(failures)} failures")
-    return 1 if failures else 0
+    return report(len(chosen), "cases captured")
 
 
 if __name__ == "__main__":

@@ -8,24 +8,16 @@ fault, a silent far end and a run cut short by SIGINT.
 usage: json_lines_test.py PROGRAM SOURCE_DIR"""
 import json
 import os
-import shutil
 import signal
-import subprocess
 import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from trace_decode import EEP, read_trace, rmap_of, run_interrupted  # noqa: E402
+from trace_decode import (EEP, case_settings, check, golden_cases, read_trace, report, rmap_of,  # noqa: E402
+                          run_golden, run_interrupted)
 
 PROGRAM, SOURCE = sys.argv[1:3]
 CASES = os.path.join(SOURCE, "tests", "e2e", "cases")
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-    return condition
 
 
 def read_records(path, where):
@@ -74,22 +66,9 @@ def check_spacewire(where, commands, trace):
     check(all(any(p == d for d in remaining) for p in received), f"{where}: received {received} of {delivered}")
 
 
-def run(case, work, extra_args=(), settings=None):
-    src = os.path.join(CASES, case)
-    if os.path.isdir(os.path.join(src, "in")):
-        shutil.copytree(os.path.join(src, "in"), work, dirs_exist_ok=True)
-    args = [a for a in open(os.path.join(src, "args")).read().split("\n") if a]
-    if settings is None:
-        settings = open(os.path.join(src, "sim")).readline().strip()
-    env = dict(os.environ, VANTOR_SIM=settings)
-    out = subprocess.run([PROGRAM] + args + list(extra_args) + ["-json=run.jsonl"], cwd=work, env=env,
-                         capture_output=True, timeout=120).stdout.decode(errors="replace")
-    return out, args
-
-
-def check_case(case, settings=None):
+def check_case(case, settings):
     with tempfile.TemporaryDirectory() as work:
-        out, args = run(case, work, settings=settings)
+        out, args = run_golden(PROGRAM, CASES, case, work, settings, ["-json=run.jsonl"])
         commands, summary = read_records(os.path.join(work, "run.jsonl"), case)
         trace = read_trace(os.path.join(work, "trace.txt"))
         rmap = any(a.endswith("rcs") or a.endswith("rmap_command") for a in args)
@@ -105,12 +84,12 @@ def check_case(case, settings=None):
 
 
 def main():
-    cases = sorted(os.path.relpath(root, CASES) for root, _, files in os.walk(CASES) if "stdout" in files)
+    cases = golden_cases(CASES)
     chosen = [c for c in cases if c.startswith("faults/rmap_stream") or c.startswith("faults/spacewire_stream")]
     # Every example that runs as a stream (the examples/ folder's lists).
     chosen += [c for c in cases if c.endswith("example") and "cs" in open(os.path.join(CASES, c, "args")).read()]
     for case in chosen:
-        settings = open(os.path.join(CASES, case, "sim")).readline().strip()
+        settings = case_settings(CASES, case)
         check_case(case, settings if "trace=" in settings else settings + ";trace=trace.txt")
     silent = check_case("stream_rmap/walkthrough_example", "far_end=silent;trace=trace.txt")
     check(silent and all(c["outcome"] in ("timeout", "no reply expected") for c in silent), "silent far end")
@@ -120,10 +99,7 @@ def main():
         check(status == 128 + signal.SIGINT, "SIGINT ends the run")
         commands, summary = read_records(os.path.join(work, "run.jsonl"), "interrupted")
         check(summary.get("interrupted") is True and 2 <= len(commands) < 21, f"interrupted: {summary}")
-    for failure in failures:
-        print("FAIL:", failure)
-    print(f"{len(chosen)} cases, {len(failures)} failures")
-    return 1 if failures else 0
+    return report(len(chosen), "cases")
 
 
 if __name__ == "__main__":

@@ -2,10 +2,53 @@
 packets decoded field by field independently of the program's codec (the
 fuzz seeds take their CRC from here too), and a run cut short by SIGINT."""
 import os
+import shutil
 import signal
 import subprocess
 
 EOP, EEP = 0x80, 0x40
+failures = []
+
+
+def check(condition, what):
+    """Notes a failure without stopping, so that one run reports them all."""
+    if not condition:
+        failures.append(what)
+    return condition
+
+
+def report(count, what):
+    """Prints the failures and the count; the exit status."""
+    for failure in failures:
+        print("FAIL:", failure)
+    print(f"{count} {what}, {len(failures)} failures")
+    return 1 if failures else 0
+
+
+def golden_cases(cases):
+    """Every golden case under the cases folder, as its relative path."""
+    return sorted(os.path.relpath(root, cases) for root, _, files in os.walk(cases) if "stdout" in files)
+
+
+def case_file(cases, case, name, mode="r"):
+    """A file of a golden case, or empty when the case has none."""
+    path = os.path.join(cases, case, name)
+    return open(path, mode).read() if os.path.exists(path) else ("" if mode == "r" else b"")
+
+
+def case_settings(cases, case):
+    return case_file(cases, case, "sim").split("\n")[0].strip()
+
+
+def run_golden(program, cases, case, work, settings, extra_args=()):
+    """Runs a golden case in work with the given VANTOR_SIM setting; returns
+    its standard output and its arguments."""
+    if os.path.isdir(os.path.join(cases, case, "in")):
+        shutil.copytree(os.path.join(cases, case, "in"), work, dirs_exist_ok=True)
+    args = [a for a in case_file(cases, case, "args").split("\n") if a]
+    run = subprocess.run([program] + args + list(extra_args), input=case_file(cases, case, "stdin", "rb"),
+                         cwd=work, env=dict(os.environ, VANTOR_SIM=settings), capture_output=True, timeout=120)
+    return run.stdout.decode(errors="replace"), args
 
 
 def run_interrupted(program, work, extra_args, settings):
