@@ -67,8 +67,6 @@ char *itoa(std::uint32_t value, char *buffer, int base)
     return buffer;
 }
 
-char *DisplayInBase(std::uint32_t value, int base, char *buffer) { return itoa(value, buffer, base); }
-
 std::string ToBaseText(std::uint32_t value, int base)
 {
     char buffer[34];

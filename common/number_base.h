@@ -19,9 +19,6 @@ NumberBase GetBase(std::string_view text);
 // Values are taken as unsigned.
 char *itoa(std::uint32_t value, char *buffer, int base);
 
-// The same text for a field value of up to 32 bits (note the argument order).
-char *DisplayInBase(std::uint32_t value, int base, char *buffer);
-
 // Convenience for callers that build strings: the same digits as itoa.
 std::string ToBaseText(std::uint32_t value, int base);
 
