@@ -1,6 +1,5 @@
 // Reading the file itself (read boundaries, bytes that are not text, read
-// errors) and the length limit: what lists small enough for the literal
-// reference cannot show.
+// errors) and the length limit: what a golden list of a few lines cannot show.
 #include "cmdlist/cmdlist_test_support.h"
 #include "cmdlist/command_text.h"
 #include "support/scratch_dir.h"
@@ -29,8 +28,7 @@ TEST(CommandFile, WithANulByteIsRefusedRatherThanCutShort)
     const std::string nul(1, '\0'), message = "Error - the command list file holds a NUL byte (at byte ";
     ExpectCases({{"ab" + nul + "cd", {}, message + "2); command lists must be text.\n"},
                  {"/* " + nul + " */", {}, message + "3); command lists must be text.\n"},
-                 {std::string(kCommandReadBlock + 5, 'x') + nul, {}, message + "65541); command lists must be text.\n"}},
-                false);
+                 {std::string(kCommandReadBlock + 5, 'x') + nul, {}, message + "65541); command lists must be text.\n"}});
 }
 
 TEST(CommandFile, IsReadFromWhereItStandsAndRefusedWhenUnreadable)
@@ -61,8 +59,7 @@ TEST(LengthLimit, IsKeptWhereverTheTextGrows)
                  {"#ALIAS T=012345678901;\nT:T:T:x", "012345678901:012345678901:012345678901:x"},
                  {"#ALIAS T=012345678901;\nT:T:T:xy", {}, too_long},
                  {"#INCLUDELIST t;#INCLUDELIST t;", {}, too_long},
-                 {"#INCLUDELIST n;", {}, too_long + "Error reading commands from included file n\n"}},
-                false);
+                 {"#INCLUDELIST n;", {}, too_long + "Error reading commands from included file n\n"}});
     command_text_limit = kMaxCommandTextLength;
 
     std::string list = "#ALIAS A0 = x;\n";
@@ -71,8 +68,7 @@ TEST(LengthLimit, IsKeptWhereverTheTextGrows)
         list += "#ALIAS A" + std::to_string(i) + " =" + used + used + used + used + ";\n";
     }
     ExpectCases({{list + "A1:A2", "x x x x:x x x x x x x x x x x x x x x x"},
-                 {list + "A16", {}, "Error - the command list would be longer than 2147483646 characters.\n"}},
-                false);
+                 {list + "A16", {}, "Error - the command list would be longer than 2147483646 characters.\n"}});
 }
 
 } // namespace
