@@ -1,6 +1,6 @@
-// Runs a fuzz target on its corpus without libFuzzer, so that the test suites
-// replay every input under any compiler and sanitizer: each file named, and
-// every file of each directory named, once, in name order.
+// Runs a fuzz target without libFuzzer, so that the test suites replay its
+// corpus under any compiler and sanitizer: every file named, and every file
+// of every directory named, once, in name order.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -33,14 +33,13 @@ int main(int argc, char **argv)
     }
     for (const fs::path &input : inputs) {
         std::ifstream file(input, std::ios::binary);
-        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        if (!file.eof() && file.fail()) {
+        if (!file) {
             std::fprintf(stderr, "cannot read %s\n", input.c_str());
             return 1;
         }
+        const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }
     std::printf("%zu inputs replayed\n", inputs.size());
-    // No input at all is a corpus gone missing, not a pass.
-    return inputs.empty() ? 1 : 0;
+    return inputs.empty() ? 1 : 0; // no input at all is a corpus gone missing
 }
