@@ -1,10 +1,10 @@
-// Hostile command lists: every property at and beyond its limits, NUL bytes,
-// bytes that are not UTF-8, lines of a million characters, a million
-// commands, loops nested 100,000 deep, include chains as deep as the open
-// files allow and aliases that expand to megabytes.  Each list is written to
-// a file and run through preprocessing, the mode's parser and loop expansion;
-// the exact refusal or the exact result is checked.  A crash, a sanitizer
-// finding or a hang (the test's time-out) fails the case as well.
+// Hostile command lists too large for golden files: lines of a million
+// characters, a million commands, loops nested 100,000 deep, include chains
+// as deep as the open files allow and aliases that expand to megabytes.
+// Each list is written to a file and run through preprocessing, the mode's
+// parser and loop expansion; the exact refusal or the exact result is
+// checked.  A crash, a sanitizer finding or a hang (the test's time-out)
+// fails the case as well.  Small hostile lists are golden cases.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -71,17 +71,6 @@ std::string DoublingAliases(const std::string &name, int levels)
         text += "#ALIAS " + name + std::to_string(level) + " = " + before + " " + before + ";\n";
     }
     return text;
-}
-
-// Every byte from 0x80 up, then an overlong "/", a lone surrogate and a
-// five-byte form: none of it UTF-8.
-std::string HighBytes()
-{
-    std::string bytes;
-    for (int c = 0x80; c <= 0xFF; ++c) {
-        bytes.push_back(static_cast<char>(c));
-    }
-    return bytes + "\xc0\xaf \xed\xa0\x80 \xf8\x88\x80\x80\x80";
 }
 
 // Bytes as they are or in hexadecimal; a long run of one byte as
@@ -251,7 +240,6 @@ TEST(Hostile, Preprocessing)
              nul + std::to_string(kCommandReadBlock - 1) + "); command lists must be text.\n"},
             {"#INCLUDELIST /dev/zero;",
              nul + "0); command lists must be text.\nError reading commands from included file /dev/zero\n"},
-            {"#ALIAS \xff\xfe = \xc0\xaf;\n\xff\xfe:\xff\xfe;\xff\xfe\xff", "=> \xc0\xaf:\xc0\xaf;\xff\xfe\xff"},
             {"a/*" + Chars(1000000, 'c') + "*/b", "=> ab"},
             // Each directive takes the "a" behind it; each "b" is cut off by
             // the next directive and joins what follows, so the first alias
@@ -260,7 +248,6 @@ TEST(Hostile, Preprocessing)
             {"#" + Chars(100000, 'D') + " x;",
              "Error reading directive, expected space or semi-colon before maximum directive length reached: " +
                  Chars(100, 'D') + "\n"},
-            {"#INCLUDELIST .;", kCannotOpen + ".\n"},
             {"#INCLUDELIST " + Chars(100000, 'n') + ";", kCannotOpen + Chars(100000, 'n') + "\n"},
             // Nobody writes to the FIFO, so it reads as empty instead of blocking.
             {"a\n#INCLUDELIST fifo;\nb", "=> a\n\nb"},
@@ -321,34 +308,9 @@ TEST(Hostile, SpaceWireLists)
             {DoublingAliases("A", 12) + "S d:A12 1 1 1 1;", "S0=4100*01"},
             {DoublingAliases("A", 12) + "S d:A12 1 1 1 1 ;", "Error in data of send command 0.\n"},
             {DoublingAliases("A", 20) + "S d:A20;", "Error in data of send command 0.\n"},
-            // Numbers are taken modulo 2^32 as signed 32-bit counts: 2^31 and
-            // more are negative, so refused, and 2^32 is 0; a count that is
-            // left after the cut is taken with a warning.
-            {"L n:1 t:n2147483648; S d:1;", "Error in times to repeat specified in loop command 0.\n"},
-            {"R l:n4294967296;", "Error in packet length specified in receive command 0.\n"},
-            {"S n:n4294967296 d:1;", "Error in number of packets specified in send command 0.\n"},
-            {"R l:n4294967304; R l:n18446744073709551624;",
-             "Warning: command 0, l: n4294967304 does not fit in 31 bits; n8 is used.\n"
-             "Warning: command 1, l: n18446744073709551624 does not fit in 31 bits; n8 is used.\nR0l8 R1l8"},
-            // There is no sign: "-1" names a file "1", which does not exist.
-            {"S n:-1 d:1;", "Error in number of packets specified in send command 0.\n"},
-            {"L n:0 t:0; S d:1;", "S1=01"},
-            {"L n:7FFFFFFF t:0; S d:1;", "Not enough commands present for loop command 0\n"},
-            // Products: all packets of a command within 2^31 - 1 bytes, and
-            // repetitions that could never fit in memory refused before any
-            // is made.
-            {"R n:n65536 l:n65536;", "Error in number of packets specified in receive command 0.\n"},
-            {"L n:1 t:n65536; L n:1 t:n65536; S d:1;", "Could not allocate memory for children of loop command 0\n"},
             // A million commands on one line; loops nested 100,000 deep.
             {Repeat("S d:1;", 1000000), Each(1000000, "S", "=01")},
             {"L n:1 t:2;\n" + Repeat("L n:1 t:1;\n", 99999) + "S d:1;", "S100000=01 S100000=01"},
-            // Bytes beyond ASCII are kept in data and names, and are never
-            // white space.
-            {"S d:'" + HighBytes() + "' fe; R l:1 f:\xff\xfe.bin;",
-             "S0=" + Shown(HighBytes(), true) + "fe R1l1f\xff\xfe.bin"},
-            {"S e:\xff d:1;", "Error in EOP type \xff.\n"},
-            {"S d:1;\xa0S d:2;", "Error in command list file at command 1.\n"},
-            {"S\vd:1;", "Unexpected property type in send command 0.\n"},
         },
         SpaceWire);
 }
@@ -382,49 +344,15 @@ TEST(Hostile, RmapLists)
             {DoublingAliases("B", 20) + kWrite + "Data: B20;\n", "w0 k0 t1 a1000 l1048576 d1048576*01"},
             // A file larger than a data value can hold is refused unread.
             {kWrite + "Data: -big;\n", "Error reading write command 0.\n"},
-            // Numbers wrap modulo 2^32 and are cut to their field, with a
-            // warning: the transaction 2^64 + 10005h is 10005h, so 5; a data
-            // length is kept in 32 bits.
-            {kWrite + write + " TransactionIdentifier: n18446744073709617157; Address: 80000000;\n\n"
-                              "r;\nDataLength: 100000000;\n\nr;\nDataLength: FFFFFFFF;\n",
-             "Warning: command 0, TransactionIdentifier: n18446744073709617157 does not fit in 16 bits; n5 is used.\n"
-             "Warning: command 1, DataLength: 100000000 does not fit in 24 bits; 0 is used.\n"
-             "Warning: command 2, DataLength: FFFFFFFF does not fit in 24 bits; ffffffff is used.\n"
-             "w0 k0 t5 a80000000 l1 d01 r1 k0 t5 a80000000 l0 r2 k0 t5 a80000000 l4294967295"},
-            {kWrite + write + " DestinationKey: -1;\n", "Error reading write command 0.\n"},
-            // Loop counts of 2^32 are 0: the first loop drops its body, a
-            // loop with its own body, the second repeats nothing.  Counts of
-            // all ones, and products, refused.
-            {kWrite + write + loop + "100000000; NumberToRepeat: 1;\n\nl;\nTimesToRepeat: 2;\n\nw;" + loop +
-                 "3; NumberToRepeat: 100000000;\n\nw;\n",
-             "Warning: command 1, TimesToRepeat: 100000000 does not fit in 32 bits; 0 is used.\n"
-             "Warning: command 4, NumberToRepeat: 100000000 does not fit in 32 bits; 0 is used.\n"
-             "w0" + kWritten + " w5" + kWritten},
-            {kWrite + write + loop + "2; NumberToRepeat: FFFFFFFF;\n\nw;\n",
-             "Not enough commands present for loop command 1\n"},
-            {kWrite + write + loop + "0; NumberToRepeat: FFFFFFFF;\n\nw;\n",
-             "Not enough commands present for loop command 1\n"},
-            {kWrite + write + loop + "FFFFFFFF; NumberToRepeat: 1;\n\nw;\n",
-             "Could not allocate memory for children of loop command 1\n"},
-            {kWrite + write + loop + "FFFFFFFF; NumberToRepeat: 2;\n\nw;\n",
-             "Not enough commands present for loop command 1\n"},
-            {kWrite + write + loop + "n65536; NumberToRepeat: 1;\n\nl;\n\nw;\n",
-             "Could not allocate memory for children of loop command 1\n"},
             // A million commands; loops nested 100,000 deep with nothing to repeat.
             {kWrite + write + "\n\n" + Repeat("w;\n\n", 999999), Each(1000000, "w", kWritten)},
             {kWrite + write + loop + "1; NumberToRepeat: 1;\n\n" + Repeat("l;\n\n", 99999),
              "Not enough commands present for loop command 100000\n"},
-            // Bytes beyond ASCII.
-            {"\xc3;\n", "Error, unexpected command type encountered.\n"},
-            {kWrite + "Data: '" + HighBytes() + "';\n\nr;\nFilename: \xff\xfe.bin;\n",
-             "w0 k0 t1 a1000 l140 d" + Shown(HighBytes(), true) + " r1 k0 t1 a1000 l140 f\xff\xfe.bin"},
         },
         Rmap);
 }
 
-// A data file that is a FIFO nobody reads: the run must end, the packet
-// passed over like any file that cannot be opened.
-// Nobody reads the FIFO: the run neither blocks nor loses the data silently.
+// A data file that is a FIFO nobody reads: the run neither blocks nor loses the data silently.
 TEST(Hostile, FifoAsDataFileIsReportedWithoutBlocking)
 {
     ScratchDir dir;
