@@ -10,7 +10,6 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 termios DefaultTerminalAttributes()
 {
@@ -57,24 +56,7 @@ PtySession::PtySession(const std::function<int()> &body)
 
 PtySession::PtySession(const ProgramOptions &options)
 {
-    std::vector<std::string> argv_text{ProgramPath()};
-    argv_text.insert(argv_text.end(), options.args.begin(), options.args.end());
-    Start([&] {
-        std::vector<char *> argv;
-        for (auto &a : argv_text) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) {
-            _exit(126);
-        }
-        if (options.vantor_sim) {
-            setenv("VANTOR_SIM", options.vantor_sim->c_str(), 1);
-        } else {
-            unsetenv("VANTOR_SIM");
-        }
-        execv(argv[0], argv.data());
-    });
+    Start([&options] { ExecProgram(options); });
 }
 
 PtySession::~PtySession()

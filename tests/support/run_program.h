@@ -1,5 +1,5 @@
-// Runs the built program as a user would: arguments, typed input on a pipe,
-// a simulated-adapter setting, a working directory.
+// Runs the built program as a user would: arguments, typed input, a
+// simulated-adapter setting, a working directory.
 #ifndef ZARK_TESTS_SUPPORT_RUN_PROGRAM_H
 #define ZARK_TESTS_SUPPORT_RUN_PROGRAM_H
 
@@ -30,5 +30,9 @@ ProgramRun RunProgram(const ProgramOptions &options);
 
 // The program built with the tests.
 std::string ProgramPath();
+
+// In a child: becomes the program with the options' arguments, VANTOR_SIM
+// and working directory (the standard streams are the caller's to set).
+[[noreturn]] void ExecProgram(const ProgramOptions &options);
 
 #endif
