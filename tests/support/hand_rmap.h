@@ -17,10 +17,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Instruction bits.
 constexpr std::uint8_t kCommand = 0x40, kWrite = 0x20, kVerify = 0x10, kReply = 0x08, kIncrement = 0x04;
-constexpr std::uint8_t kReadIncrementing = kCommand | kReply | kIncrement;          // 0x4c
-constexpr std::uint8_t kReadSingle = kCommand | kReply;                             // 0x48
-constexpr std::uint8_t kReadModifyWrite = kCommand | kVerify | kReply | kIncrement; // 0x5c
-constexpr std::uint8_t kWriteAcked = kCommand | kWrite | kReply | kIncrement;       // 0x6c
+constexpr std::uint8_t kReadIncrementing = kCommand | kReply | kIncrement;
+constexpr std::uint8_t kReadModifyWrite = kCommand | kVerify | kReply | kIncrement;
+constexpr std::uint8_t kWriteAcked = kCommand | kWrite | kReply | kIncrement;
 
 inline std::uint8_t Crc(std::span<const std::uint8_t> bytes) { return reference::RmapCrc(bytes); }
 
@@ -31,11 +30,7 @@ inline Bytes Cat(std::initializer_list<Bytes> parts)
     return out;
 }
 
-inline Bytes WithCrc(Bytes bytes)
-{
-    bytes.push_back(Crc(bytes));
-    return bytes;
-}
+inline Bytes WithCrc(Bytes bytes) { return Cat({bytes, {Crc(bytes)}}); }
 
 inline Bytes Flip(Bytes bytes, std::size_t at, std::uint8_t bits = 0xff)
 {
@@ -68,16 +63,21 @@ inline std::uint8_t InstructionOf(const CommandFields &f)
     return static_cast<std::uint8_t>(f.instruction | Words(f));
 }
 
+// A field of count bytes, most significant first.
+inline Bytes BigEndian(std::uint32_t v, int count)
+{
+    Bytes out;
+    while (count-- > 0) out.push_back(static_cast<std::uint8_t>(v >> (8 * count)));
+    return out;
+}
+
 // Path, then the header with its CRC.
 inline Bytes Header(const CommandFields &f)
 {
-    const auto b = [](std::uint32_t v, int shift) { return static_cast<std::uint8_t>(v >> shift); };
-    Bytes header = Cat({{f.target, 0x01, InstructionOf(f), f.key}, Bytes(4 * Words(f) - f.reply_path.size(), 0),
-                        f.reply_path});
-    header.insert(header.end(), {f.initiator, b(f.transaction, 8), b(f.transaction, 0), f.extended, b(f.address, 24),
-                                 b(f.address, 16), b(f.address, 8), b(f.address, 0), b(f.length, 16),
-                                 b(f.length, 8), b(f.length, 0)});
-    return Cat({f.path, WithCrc(header)});
+    const Bytes padding(4 * Words(f) - f.reply_path.size(), 0);
+    return Cat({f.path, WithCrc(Cat({{f.target, 0x01, InstructionOf(f), f.key}, padding, f.reply_path, {f.initiator},
+                                     BigEndian(f.transaction, 2), {f.extended}, BigEndian(f.address, 4),
+                                     BigEndian(f.length, 3)}))});
 }
 
 // Header, data and data CRC; the length is the data's.
@@ -88,19 +88,17 @@ inline Bytes WithData(CommandFields f, const Bytes &data)
 }
 
 // Replies as they reach the initiator, reply path taken off.
-inline Bytes WriteReply(const CommandFields &f, std::uint8_t status)
+inline Bytes ReplyHeader(const CommandFields &f, std::uint8_t status)
 {
-    return WithCrc({f.initiator, 0x01, static_cast<std::uint8_t>(InstructionOf(f) & 0x3f), status, f.target,
-                    static_cast<std::uint8_t>(f.transaction >> 8), static_cast<std::uint8_t>(f.transaction)});
+    return Cat({{f.initiator, 0x01, static_cast<std::uint8_t>(InstructionOf(f) & 0x3f), status, f.target},
+                BigEndian(f.transaction, 2)});
 }
+
+inline Bytes WriteReply(const CommandFields &f, std::uint8_t status) { return WithCrc(ReplyHeader(f, status)); }
 
 inline Bytes ReadReply(const CommandFields &f, std::uint8_t status, const Bytes &data)
 {
-    const auto n = data.size();
-    return Cat({WithCrc({f.initiator, 0x01, static_cast<std::uint8_t>(InstructionOf(f) & 0x3f), status, f.target,
-                         static_cast<std::uint8_t>(f.transaction >> 8), static_cast<std::uint8_t>(f.transaction), 0x00,
-                         static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
-                         static_cast<std::uint8_t>(n)}),
+    return Cat({WithCrc(Cat({ReplyHeader(f, status), {0x00}, BigEndian(static_cast<std::uint32_t>(data.size()), 3)})),
                 WithCrc(data)});
 }
 
