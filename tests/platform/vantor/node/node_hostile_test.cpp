@@ -35,17 +35,6 @@ long ResidentKib(pid_t pid)
     return -1;
 }
 
-// 2000 frames, each a read of 1 MiB from address on: 2000 MiB asked in 56 KB.
-Bytes ManyLargeReads(std::uint32_t address)
-{
-    Bytes frames;
-    for (std::uint16_t t = 0; t < 2000; ++t) {
-        const Bytes frame = Frame(kEop, hand_rmap::Header({.transaction = t, .address = address, .length = 1u << 20}));
-        frames.insert(frames.end(), frame.begin(), frame.end());
-    }
-    return frames;
-}
-
 class HostileClient : public testing::Test {
 protected:
     void SetUp() override
@@ -54,7 +43,7 @@ protected:
         // otherwise; with 1 MiB the resident set is what the node holds.
         const char *asan = std::getenv("ASAN_OPTIONS");
         const std::string before = asan != nullptr ? asan : "";
-        setenv("ASAN_OPTIONS", (before + ":quarantine_size_mb=1").c_str(), 1);
+        setenv("ASAN_OPTIONS", (before.empty() ? "" : before + ":").append("quarantine_size_mb=1").c_str(), 1);
         node_.emplace(options_, scratch_.path(), log_);
         asan != nullptr ? setenv("ASAN_OPTIONS", before.c_str(), 1) : unsetenv("ASAN_OPTIONS");
         ASSERT_TRUE(node_->started());
@@ -200,7 +189,12 @@ TEST_F(HostileClient, ClientsCannotGrowTheNode)
     Restart({"--packet-limit=4096"});
     const long baseline = ResidentKib(node_->pid());
     Link greedy(port());
-    ASSERT_TRUE(greedy.Send(ManyLargeReads(1u << 20))); // above the pattern written in SetUp
+    Bytes reads; // 2000 reads of 1 MiB each, above the pattern written in SetUp, in 56 KB
+    for (std::uint16_t t = 0; t < 2000; ++t) {
+        const Bytes frame = Frame(kEop, hand_rmap::Header({.transaction = t, .address = 1u << 20, .length = 1u << 20}));
+        reads.insert(reads.end(), frame.begin(), frame.end());
+    }
+    ASSERT_TRUE(greedy.Send(reads));
     const Bytes loop = Frame(kEop, Bytes(4084, 0xa4));
     Bytes loops; // 1 MiB of loopback packets
     for (int i = 0; i < 256; ++i) loops.insert(loops.end(), loop.begin(), loop.end());
