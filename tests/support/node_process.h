@@ -37,4 +37,8 @@ private:
 
 std::string NodePath();
 
+// Waits until the log holds a line containing every one of the needles; that line, or empty.
+std::string WaitForLogLine(const std::filesystem::path &log, const std::vector<std::string> &needles,
+                           double seconds = 5.0);
+
 #endif

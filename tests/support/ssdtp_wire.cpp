@@ -5,10 +5,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,16 +22,13 @@ Clock::time_point After(double seconds)
 
 double Left(Clock::time_point until) { return std::chrono::duration<double>(until - Clock::now()).count(); }
 
-// Waits for events on fd until `until`; false at the limit.
-bool Ready(int fd, short events, Clock::time_point until)
+// How long one blocking receive or accept (SO_RCVTIMEO) or send (SO_SNDTIMEO)
+// may wait: at least 1 ms, since 0 would mean for ever.
+void Limit(int fd, int option, double seconds)
 {
-    for (;;) {
-        pollfd wanted{fd, events, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-        const int ready = poll(&wanted, 1, static_cast<int>(left < 0 ? 0 : left + 1));
-        if (ready > 0) return true;
-        if ((ready == 0 && Clock::now() >= until) || (ready < 0 && errno != EINTR)) return false;
-    }
+    const long us = std::max(1000L, static_cast<long>(seconds * 1e6));
+    const timeval limit{us / 1000000, us % 1000000};
+    setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit);
 }
 
 sockaddr_in Loopback(std::uint16_t port)
@@ -64,43 +59,48 @@ Bytes Frame(std::uint8_t flag, const Bytes &payload)
 void PrintTo(const Received &frame, std::ostream *out)
 {
     char text[8];
-    std::snprintf(text, sizeof text, "%02x", frame.flag);
-    *out << "flag " << text << ", " << frame.payload.size() << " bytes:";
+    *out << "flag " << static_cast<int>(frame.flag) << ", " << frame.payload.size() << " bytes:";
     for (std::size_t i = 0; i < std::min<std::size_t>(frame.payload.size(), 32); ++i) {
         std::snprintf(text, sizeof text, " %02x", frame.payload[i]);
         *out << text;
     }
 }
 
-int Listen(std::uint16_t &port)
+Listener::Listener() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address = Loopback(0);
     socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(fd, 8) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        if (fd >= 0) close(fd);
-        return -1;
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(fd_, 8) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        Close();
     }
-    port = ntohs(address.sin_port);
-    return fd;
+    port_ = ntohs(address.sin_port);
+}
+
+std::unique_ptr<Link> Listener::Accept(double seconds)
+{
+    if (fd_ < 0) return nullptr;
+    Limit(fd_, SO_RCVTIMEO, seconds);
+    const int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    return fd < 0 ? nullptr : std::make_unique<Link>(fd);
+}
+
+void Listener::Close()
+{
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
 }
 
 Link::Link(std::uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
     const sockaddr_in to = Loopback(port);
-    if (fd_ < 0 || connect(fd_, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
-        Close();
-        return;
-    }
-    Adopt();
+    fd_ >= 0 && connect(fd_, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0 ? Adopt() : Close();
 }
 
 void Link::Adopt()
 {
     int on = 1;
     setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
     sockaddr_in self{};
     socklen_t length = sizeof self;
     getsockname(fd_, reinterpret_cast<sockaddr *>(&self), &length);
@@ -115,34 +115,26 @@ void Link::Close()
 
 std::size_t Link::SendSome(const Bytes &bytes, double quiet_seconds)
 {
+    Limit(fd_, SO_SNDTIMEO, quiet_seconds);
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t sent = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (sent > 0) {
-            done += static_cast<std::size_t>(sent);
-        } else if ((sent < 0 && errno != EAGAIN && errno != EINTR) || !Ready(fd_, POLLOUT, After(quiet_seconds))) {
-            break;
-        }
+        if (sent < 0 && errno != EINTR) break;
+        done += static_cast<std::size_t>(std::max<ssize_t>(sent, 0));
     }
     return done;
 }
 
 bool Link::Fill(double seconds)
 {
-    const Clock::time_point until = After(seconds);
+    Limit(fd_, SO_RCVTIMEO, seconds);
     std::uint8_t chunk[65536];
-    for (;;) {
-        const ssize_t count = recv(fd_, chunk, sizeof chunk, 0);
-        if (count > 0) {
-            buffered_.insert(buffered_.end(), chunk, chunk + count);
-            return true;
-        }
-        if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
-            closed_ = true;
-            return false;
-        }
-        if (!Ready(fd_, POLLIN, until)) return false;
+    ssize_t count = -1;
+    while ((count = recv(fd_, chunk, sizeof chunk, 0)) < 0 && errno == EINTR) {
     }
+    closed_ = closed_ || count == 0 || (count < 0 && errno != EAGAIN);
+    if (count > 0) buffered_.insert(buffered_.end(), chunk, chunk + count);
+    return count > 0;
 }
 
 std::optional<Received> Link::Read(double seconds)

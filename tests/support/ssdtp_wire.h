@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -36,9 +37,6 @@ struct Received {
 // For test failures: the flag, the size and the first bytes.
 void PrintTo(const Received &frame, std::ostream *out);
 
-// A socket listening on 127.0.0.1 at a free port, written to port; -1 on failure.
-int Listen(std::uint16_t &port);
-
 // One TCP connection on 127.0.0.1.  Every call is bounded in time.
 class Link {
 public:
@@ -48,7 +46,6 @@ public:
     Link(const Link &) = delete;
     Link &operator=(const Link &) = delete;
 
-    int fd() const { return fd_; }
     // "127.0.0.1:PORT" of this end, as the node's log names it.
     std::string local() const { return "127.0.0.1:" + std::to_string(local_port_); }
     // Writes the bytes until the other end takes nothing for quiet_seconds; how many went.
@@ -64,7 +61,6 @@ public:
         Drain(SIZE_MAX, seconds);
         return closed_;
     }
-    bool closed() const { return closed_; }
     // Sends a packet as one frame and reads the frame that comes back.
     std::optional<Received> Exchange(const Bytes &packet, std::uint8_t flag = kEop)
     {
@@ -79,6 +75,25 @@ private:
     bool closed_ = false; // by the other end
     std::uint16_t local_port_ = 0;
     Bytes buffered_;
+};
+
+// A socket listening on 127.0.0.1 at a free port: the peer of a bridge device.
+class Listener {
+public:
+    Listener();
+    ~Listener() { Close(); }
+    Listener(const Listener &) = delete;
+    Listener &operator=(const Listener &) = delete;
+
+    std::string endpoint() const { return "127.0.0.1:" + std::to_string(port_); }
+    // The oldest connection not yet taken, waiting up to seconds for one.
+    std::unique_ptr<Link> Accept(double seconds = 2.0);
+    // Later connections are refused.
+    void Close();
+
+private:
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
 };
 
 } // namespace ssdtp_wire

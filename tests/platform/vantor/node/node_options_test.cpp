@@ -1,67 +1,28 @@
-// The node's command line, its start-up and how it ends.
+// The node's command line, read in process, and what only a running node
+// shows: its exit status, a port per link, SIGINT and --once.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
-#include <fcntl.h>
 #include <set>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <thread>
 
-#include "node_test_support.h"
+#include "node_options.h"
 #include "support/node_process.h"
+#include "support/ssdtp_wire.h"
 #include "support/scratch_dir.h"
 
 namespace {
 
-using namespace node_test;
+using namespace ssdtp_wire;
+using vantor_node::ParseOutcome;
 
-struct NodeRun {
-    std::string out, err;
-    int exit_status = -1; // -1 when it did not exit by itself
-};
-
-// The node run with each of these argument lists, all at once, to their end (killed after 10 s).
-// posix_spawn, not fork: copying a sanitizer build's mappings costs more than the run.
-std::vector<NodeRun> RunNodesToEnd(const std::vector<std::vector<std::string>> &runs)
+vantor_node::ParsedOptions Parse(std::vector<std::string> args)
 {
-    ScratchDir scratch;
-    std::vector<pid_t> pids;
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        std::vector<std::string> text{NodePath()};
-        text.insert(text.end(), runs[i].begin(), runs[i].end());
-        std::vector<char *> argv;
-        for (std::string &word : text) argv.push_back(word.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        for (const auto &[fd, name] : {std::pair{1, "out"}, std::pair{2, "err"}}) {
-            const std::string path = scratch / (name + std::to_string(i));
-            posix_spawn_file_actions_addopen(&actions, fd, path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        }
-        pid_t pid = -1;
-        pids.push_back(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0 ? pid : -1);
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    std::vector<NodeRun> results(runs.size());
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        int status = 0;
-        pid_t done = 0;
-        while (pids[i] > 0 && (done = waitpid(pids[i], &status, WNOHANG)) == 0 &&
-               std::chrono::steady_clock::now() < until) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        if (pids[i] > 0 && done != pids[i]) {
-            kill(pids[i], SIGKILL);
-            waitpid(pids[i], &status, 0);
-        } else if (pids[i] > 0 && WIFEXITED(status)) {
-            results[i].exit_status = WEXITSTATUS(status);
-        }
-        results[i].out = ReadWholeFile(scratch / ("out" + std::to_string(i)));
-        results[i].err = ReadWholeFile(scratch / ("err" + std::to_string(i)));
-    }
-    return results;
+    args.insert(args.begin(), "spacewire_zark_node");
+    std::vector<char *> argv;
+    for (std::string &arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    return vantor_node::ParseNodeOptions(static_cast<int>(args.size()), argv.data());
 }
 
 // Waits (bounded) for the node to end by itself; its exit status, or -1.
@@ -71,63 +32,62 @@ int ExitStatusOf(NodeProcess &node)
     return node.Running() ? -1 : node.Stop();
 }
 
-// Help and version go to standard output with status 0; a bad option fails
-// with one line on standard error naming it.  Which values a far-end setting
-// takes is the settings' own test: one of them stands for all here.
-TEST(NodeOptions, HelpVersionAndBadOptions)
-{
-    const struct {
-        std::vector<std::string> args;
-        std::string text; // what the output begins with, or what the error names
-        bool ok = false;
-    } kRows[] = {
-        {{"--help"}, "Usage: spacewire_zark_node [OPTION]...", true},
-        {{"--links=2", "--version"}, "spacewire_zark_node ", true},
-        {{"--bogus"}, "'--bogus'"},
-        {{"--links=0"}, "--links value '0'"},
-        {{"--links=33"}, "--links value '33'"},
-        {{"--links=2x"}, "--links value '2x'"},
-        {{"--reply-fault-every=0"}, "--reply-fault-every value '0'"},
-        {{"--far-end=both;key=20"}, "--far-end value"},
-        {{"--packet-limit=0"}, "--packet-limit value '0'"},
-        {{"--stall-limit=0"}, "--stall-limit value '0'"},
-        {{"--trace="}, "--trace value ''"},
-        {{"--key"}, "'--key' needs a value"},
-        {{"--listen=nohostport"}, "--listen value 'nohostport'"},
-        {{"--listen=:10030"}, "--listen value ':10030'"},
-        {{"--listen=127.0.0.1:65536"}, "--listen value '127.0.0.1:65536'"},
-        {{"--listen=127.0.0.1:"}, "--listen value '127.0.0.1:'"},
-        {{"--listen=[::1:10030"}, "--listen value '[::1:10030'"},
-        {{"--listen=127.0.0.1:65534", "--links=3"}, "links beyond port 65535"},
-        {{"--once", "stray"}, "'stray'"},
-    };
-    std::vector<std::vector<std::string>> arg_lists;
-    for (const auto &row : kRows) arg_lists.push_back(row.args);
-    const std::vector<NodeRun> runs = RunNodesToEnd(arg_lists);
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-        const auto &row = kRows[i];
-        const NodeRun &run = runs[i];
-        SCOPED_TRACE(row.args.back());
-        EXPECT_TRUE(row.ok ? run.exit_status == 0 : run.exit_status > 0) << run.exit_status;
-        EXPECT_TRUE(row.ok ? run.err.empty() : run.out.empty()) << run.out << run.err;
-        const std::string &said = row.ok ? run.out : run.err;
-        EXPECT_TRUE(row.ok ? said.rfind(row.text, 0) == 0 : said.find(row.text) != std::string::npos) << said;
-        EXPECT_TRUE(row.ok || (std::ranges::count(said, '\n') == 1 && said.back() == '\n')) << said;
-    }
-}
-
-// A memory map the node cannot use stops it, naming the map's first mistake.
-TEST(NodeOptions, UnusableMemoryMapNamedWithItsMistake)
+// Each refusal is one line naming the option and value; a far-end setting's
+// values are the settings' own to test, one of them stands for all here.
+TEST(NodeOptions, ReadUpToTheirLimitsOrRefusedWithTheReason)
 {
     ScratchDir scratch;
     scratch.Write("map.txt", "# instrument\nregion 00:00000000 10 read wrte\n");
     const std::string map = (scratch / "map.txt").string(), absent = (scratch / "absent.txt").string();
-    const std::vector<NodeRun> runs = RunNodesToEnd({{"--memory-map=" + map}, {"--memory-map=" + absent}});
-    EXPECT_EQ(runs[0].err, "spacewire_zark_node: invalid --memory-map value '" + map +
-                               "': line 2: unknown rule \"wrte\" (--help lists the options)\n");
-    EXPECT_EQ(runs[1].err, "spacewire_zark_node: invalid --memory-map value '" + absent +
-                               "': cannot be read (--help lists the options)\n");
-    EXPECT_TRUE(runs[0].exit_status == 2 && runs[1].exit_status == 2);
+    const struct {
+        std::vector<std::string> args;
+        std::string said; // for a refusal, the reason
+        ParseOutcome outcome = ParseOutcome::Fail;
+    } kRows[] = {
+        {{"--links=2", "--help"}, "Usage: spacewire_zark_node [OPTION]...\n", ParseOutcome::Exit},
+        {{"--version", "--bogus"}, "spacewire_zark_node " ZARK_VERSION "\n", ParseOutcome::Exit},
+        {{"--listen=127.0.0.1:65535"}, "", ParseOutcome::Run},
+        {{"--listen=[::1]:65534", "--links=2", "--once"}, "", ParseOutcome::Run},
+        {{"--listen=localhost:0", "--links=32", "--key=20", "--trace=t", "--capture=c"}, "", ParseOutcome::Run},
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"--links=0"}, "invalid --links value '0'"},
+        {{"--links=33"}, "invalid --links value '33'"},
+        {{"--links=2x"}, "invalid --links value '2x'"},
+        {{"--reply-fault-every=0"}, "invalid --reply-fault-every value '0'"},
+        {{"--far-end=both;key=20"}, "invalid --far-end value 'both;key=20'"},
+        {{"--packet-limit=0"}, "invalid --packet-limit value '0'"},
+        {{"--stall-limit=0"}, "invalid --stall-limit value '0'"},
+        {{"--trace="}, "invalid --trace value ''"},
+        {{"--capture="}, "invalid --capture value ''"},
+        {{"--key"}, "option '--key' needs a value"},
+        {{"--listen=nohostport"}, "invalid --listen value 'nohostport'"},
+        {{"--listen=:10030"}, "invalid --listen value ':10030'"},
+        {{"--listen=127.0.0.1:65536"}, "invalid --listen value '127.0.0.1:65536'"},
+        {{"--listen=[::1:10030"}, "invalid --listen value '[::1:10030'"},
+        {{"--listen=127.0.0.1:65534", "--links=3"}, "links beyond port 65535"},
+        {{"--once", "stray"}, "unexpected argument 'stray'"},
+        {{"--memory-map=" + map}, "invalid --memory-map value '" + map + "': line 2: unknown rule \"wrte\""},
+        {{"--memory-map=" + absent}, "invalid --memory-map value '" + absent + "': cannot be read"},
+    };
+    for (const auto &row : kRows) {
+        const vantor_node::ParsedOptions parsed = Parse(row.args);
+        EXPECT_EQ(parsed.outcome, row.outcome) << row.args.back();
+        if (row.outcome == ParseOutcome::Fail) {
+            EXPECT_EQ(parsed.message, "spacewire_zark_node: " + row.said + " (--help lists the options)\n");
+        } else {
+            EXPECT_TRUE(parsed.message.starts_with(row.said)) << row.args.back();
+        }
+    }
+}
+
+// A refused command line ends the process at once with status 2, saying why on standard error.
+TEST(NodeOptions, RefusalEndsTheNodeWithStatusTwo)
+{
+    ScratchDir scratch;
+    NodeProcess node({"--bogus"}, scratch.path(), scratch / "node.log");
+    EXPECT_FALSE(node.started());
+    EXPECT_EQ(node.Stop(), 2);
+    EXPECT_EQ(scratch.Read("node.log"), "spacewire_zark_node: unknown option '--bogus' (--help lists the options)\n");
 }
 
 // 32 links on port 0: each a port and a link of its own, all served at once;
@@ -139,8 +99,8 @@ TEST(NodeOptions, PortZeroGivesEveryLinkAPortOfItsOwnAndInterruptEndsIt)
     NodeProcess node({}, scratch.path(), scratch / "node.log", 32);
     ASSERT_TRUE(node.started()) << scratch.Read("node.log");
     EXPECT_EQ(std::set<std::uint16_t>(node.ports().begin(), node.ports().end()).size(), 32u);
-    std::vector<std::unique_ptr<RawClient>> clients;
-    for (std::uint16_t port : node.ports()) clients.push_back(std::make_unique<RawClient>(port));
+    std::vector<std::unique_ptr<Link>> clients;
+    for (std::uint16_t port : node.ports()) clients.push_back(std::make_unique<Link>(port));
     for (std::size_t k = 0; k < clients.size(); ++k) {
         const Bytes packet{0xa0, static_cast<std::uint8_t>(k)};
         EXPECT_EQ(clients[k]->Exchange(packet), (Received{kEop, packet})) << "link " << k;
@@ -155,9 +115,9 @@ TEST(NodeOptions, OnceEndsWhenTheFirstConnectionEnds)
     NodeProcess node({"--once"}, scratch.path(), scratch / "node.log");
     ASSERT_TRUE(node.started());
     {
-        RawClient first(node.ports()[0]);
+        Link first(node.ports()[0]);
         EXPECT_EQ(first.Exchange({0xa1}), (Received{kEop, {0xa1}}));
-        RawClient refused(node.ports()[0]); // refusing a second client is not the end
+        Link refused(node.ports()[0]); // refusing a second client is not the end
         EXPECT_TRUE(refused.WaitClosed());
         EXPECT_EQ(first.Exchange({0xa2}), (Received{kEop, {0xa2}}));
         EXPECT_TRUE(node.Running());
