@@ -13,6 +13,7 @@
 
 #include "cmdlist/read_commands.h"
 #include "support/capture_stdout.h"
+#include "support/scratch_dir.h"
 
 using OpenFile = std::unique_ptr<std::FILE, int (*)(std::FILE *)>;
 
@@ -58,11 +59,5 @@ inline void ExpectCases(const std::vector<Case> &cases)
     }
 }
 
-// Makes dir the current directory for as long as it lives.
-struct InDirectory {
-    const std::filesystem::path saved = std::filesystem::current_path();
-    explicit InDirectory(const std::filesystem::path &dir) { std::filesystem::current_path(dir); }
-    ~InDirectory() { std::filesystem::current_path(saved); }
-};
 
 #endif

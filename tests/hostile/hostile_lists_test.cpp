@@ -92,16 +92,11 @@ std::string Hex(const std::vector<std::uint8_t> &bytes)
     return Shown(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()), true);
 }
 
-// Makes a scratch directory the current one, where lists, included files
-// and data files are found.
-class InScratch {
-public:
-    InScratch() : saved_(std::filesystem::current_path()) { std::filesystem::current_path(scratch_.path()); }
-    ~InScratch() { std::filesystem::current_path(saved_); }
-
-private:
-    ScratchDir scratch_;
-    std::filesystem::path saved_;
+// A scratch directory as the current one, where lists, included files and
+// data files are found.
+struct InScratch {
+    ScratchDir scratch;
+    InDirectory inside{scratch.path()};
 };
 
 // ReadCommands on the list, written to a file as the user would.  With

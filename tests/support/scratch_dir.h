@@ -26,6 +26,13 @@ private:
     std::filesystem::path path_;
 };
 
+// Makes a directory the current one for as long as this lives.
+struct InDirectory {
+    const std::filesystem::path saved = std::filesystem::current_path();
+    explicit InDirectory(const std::filesystem::path &dir) { std::filesystem::current_path(dir); }
+    ~InDirectory() { std::filesystem::current_path(saved); }
+};
+
 std::string ReadWholeFile(const std::filesystem::path &path);
 void WriteWholeFile(const std::filesystem::path &path, const std::string &content);
 
