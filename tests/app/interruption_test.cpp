@@ -39,14 +39,14 @@ TEST(Interruption, SignalStopsTheRunAndKeepsWhatWasReceived)
     for (const int signal_number : {SIGTERM, SIGHUP}) {
         ScratchDir dir;
         dir.Write("list.txt", SlowList());
-        ProgramOptions options{{"-d=0", "-m=scs", "-c=list.txt", "-o=out.txt", "-t=0.3"}, "", "far_end=loopback",
-                               dir.path(), 30};
+        ProgramOptions options{{"-d=0", "-m=scs", "-c=list.txt", "-o=out.txt", "-t=0.3", "-json=run.jsonl"}, "",
+                               "far_end=loopback", dir.path(), 30};
         options.signal_number = signal_number;
         options.signal_after_seconds = 1.0;
         const ProgramRun run = RunProgram(options);
         EXPECT_EQ(run.exit_status, 128 + signal_number) << run.out;
         const std::string name = signal_number == SIGTERM ? "SIGTERM" : "SIGHUP";
-        const std::string last = LastLine(run.out);
+        const std::string last = LastLine(run.out.substr(0, run.out.rfind("Summary: ")));
         EXPECT_EQ(last.rfind("The run was interrupted by " + name + " after ", 0), 0U) << run.out;
         EXPECT_TRUE(last.ends_with(" of " + std::to_string(kSlowListCommands) +
                                    " commands; the output so far is written.\n"))
@@ -58,6 +58,11 @@ TEST(Interruption, SignalStopsTheRunAndKeepsWhatWasReceived)
         const int run_commands = std::stoi(last.substr(last.find(" after ") + 7));
         EXPECT_EQ(timed_out + 2, run_commands) << out;
         EXPECT_LT(run_commands, kSlowListCommands);
+        // Every record whole, and the summary last, saying so.
+        const std::string records = dir.Read("run.jsonl");
+        EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), run_commands + 1) << records;
+        EXPECT_NE(LastLine(records).find(",\"interrupted\":true,"), std::string::npos) << records;
+        EXPECT_TRUE(records.ends_with("}\n")) << records;
     }
 }
 
