@@ -12,12 +12,12 @@
 #include "app/settings.h"
 #include "common/display.h"
 #include "support/capture_stdout.h"
-#include "support/rmap_crc.h"
+#include "support/hand_rmap.h"
 #include "support/scratch_dir.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace hand_rmap;
 
 TEST(DisplayStatus, BeyondTheTable)
 {
@@ -44,26 +44,13 @@ TEST(DisplayData, NoEndMarkerOrNoBytes)
     EXPECT_EQ(Displayed(pair, -1, 0, 16), "");
 }
 
-constexpr std::uint8_t kReply = 0x08;
-constexpr std::uint8_t kIncrement = 0x04;
-constexpr std::uint8_t kWrite = 0x20;
 const std::string kStructureError = "Error in the structure of the RMAP packet\n";
 
 // A reply from target FE to initiator 20, transaction 10A, behind path.
 Bytes Build(std::uint8_t instruction, std::uint8_t status, const Bytes &data, const Bytes &path = {})
 {
-    Bytes packet = path;
-    const bool write = (instruction & kWrite) != 0;
-    packet.insert(packet.end(), {0x20, 0x01, instruction, status, 0xFE, 0x01, 0x0A});
-    if (!write) {
-        packet.insert(packet.end(), {0x00, 0x00, 0x00, static_cast<std::uint8_t>(data.size())});
-    }
-    packet.push_back(reference::RmapCrc({packet.data() + path.size(), packet.size() - path.size()}));
-    if (!write) {
-        packet.insert(packet.end(), data.begin(), data.end());
-        packet.push_back(reference::RmapCrc({data.data(), data.size()}));
-    }
-    return packet;
+    const CommandFields f{.instruction = static_cast<std::uint8_t>(kCommand | instruction), .transaction = 0x010a};
+    return Cat({path, (instruction & kWrite) != 0 ? WriteReply(f, status) : ReadReply(f, status, data)});
 }
 
 struct Shown {

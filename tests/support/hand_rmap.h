@@ -1,6 +1,7 @@
 // RMAP packets put together byte by byte from the packet formats, with the
-// reference CRC (support/rmap_crc.h), so that the codec and the simulated
-// target are checked against the formats and never against the codec itself.
+// CRC worked bit by bit from its polynomial, so that the codec and the
+// simulated target are checked against the formats and never against the
+// codec itself.
 #ifndef ZARK_TESTS_SUPPORT_HAND_RMAP_H
 #define ZARK_TESTS_SUPPORT_HAND_RMAP_H
 
@@ -8,8 +9,6 @@
 #include <initializer_list>
 #include <span>
 #include <vector>
-
-#include "support/rmap_crc.h"
 
 namespace hand_rmap {
 
@@ -21,7 +20,17 @@ constexpr std::uint8_t kReadIncrementing = kCommand | kReply | kIncrement;
 constexpr std::uint8_t kReadModifyWrite = kCommand | kVerify | kReply | kIncrement;
 constexpr std::uint8_t kWriteAcked = kCommand | kWrite | kReply | kIncrement;
 
-inline std::uint8_t Crc(std::span<const std::uint8_t> bytes) { return reference::RmapCrc(bytes); }
+// x^8 + x^2 + x + 1, initial 0, bits least significant first: a register
+// shifting right whose taps are the polynomial reversed (0xe0).
+inline std::uint8_t Crc(std::span<const std::uint8_t> bytes)
+{
+    unsigned crc = 0;
+    for (std::uint8_t byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1u) != 0 ? (crc >> 1) ^ 0xe0u : crc >> 1;
+    }
+    return static_cast<std::uint8_t>(crc);
+}
 
 inline Bytes Cat(std::initializer_list<Bytes> parts)
 {
