@@ -20,14 +20,6 @@
 #include "support/pty_session.h"
 #include "vantor_sim_control.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define ZARK_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZARK_ADDRESS_SANITIZER 1
-#endif
-#endif
-
 namespace {
 
 const std::string kPrompt =
@@ -81,7 +73,7 @@ TEST(Exchanges, LeaveNoTransferOrRegistrationBehind)
 
 TEST(Exchanges, UnallocatableReceiveBufferStillSendsAndAwaitsNothing)
 {
-#ifdef ZARK_ADDRESS_SANITIZER
+#ifdef ZARK_UNDER_ADDRESS_SANITIZER
     GTEST_SKIP() << "the address sanitizer needs far more address space than the limit leaves";
 #endif
     // In a child whose address space may grow by only 256 MiB, the largest

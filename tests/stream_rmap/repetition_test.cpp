@@ -17,7 +17,6 @@
 #include "stream_rmap/rmap_loops.h"
 #include "stream_rmap/rmap_parser.h"
 #include "support/capture_stdout.h"
-#include "support/sanitizer.h"
 #include "support/scratch_dir.h"
 #include "vantor_sim_control.h"
 

@@ -15,7 +15,6 @@
 #include "stream_spacewire/cs_execution.h"
 #include "stream_spacewire/cs_loop_expansion.h"
 #include "stream_spacewire/cs_parser.h"
-#include "support/sanitizer.h"
 #include "support/scratch_dir.h"
 #include "vantor_sim_control.h"
 
