@@ -4,37 +4,38 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
+#include <utility>
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
 
-termios DefaultTerminalAttributes()
+namespace {
+
+// A freshly opened terminal in line mode with echo; "\n" is not turned into "\r\n".
+termios LineModeAttributes()
 {
     termios t{};
     t.c_iflag = ICRNL | IXON;
-    t.c_oflag = 0;
     t.c_cflag = CS8 | CREAD;
     t.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN;
-    t.c_cc[VINTR] = 3;
-    t.c_cc[VQUIT] = 034;
-    t.c_cc[VERASE] = 0177;
-    t.c_cc[VKILL] = 025;
-    t.c_cc[VEOF] = 4;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
+    const std::pair<int, cc_t> keys[] = {{VINTR, 3}, {VQUIT, 034}, {VERASE, 0177}, {VKILL, 025}, {VEOF, 4}, {VMIN, 1}};
+    for (const auto &[key, value] : keys) {
+        t.c_cc[key] = value;
+    }
     cfsetispeed(&t, B38400);
     cfsetospeed(&t, B38400);
     return t;
 }
 
+} // namespace
+
 void PtySession::Start(const std::function<void()> &child)
 {
     std::signal(SIGPIPE, SIG_IGN);
     std::fflush(stdout);
-    termios attributes = DefaultTerminalAttributes();
+    termios attributes = LineModeAttributes();
     pid_ = forkpty(&master_, nullptr, &attributes, nullptr);
     if (pid_ < 0) {
         throw std::runtime_error("forkpty failed");
@@ -108,42 +109,35 @@ bool PtySession::WaitFor(const std::string &text, double seconds)
         if (left.count() <= 0) {
             return false;
         }
-        if (!ReadSome(static_cast<int>(std::min<long>(left.count(), 50)))) {
-            int status = 0;
-            if (!exited_ && waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                while (ReadSome(0)) {
-                }
-                return output_.find(text) != std::string::npos;
-            }
-            if (exited_) {
-                return false;
-            }
+        if (!ReadSome(static_cast<int>(std::min<long>(left.count(), 50))) && Reaped()) {
+            return output_.find(text) != std::string::npos;
         }
     }
     return true;
 }
 
+bool PtySession::Reaped()
+{
+    int status = 0;
+    if (!exited_ && waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        while (ReadSome(0)) {
+        }
+    }
+    return exited_;
+}
+
 int PtySession::WaitExit(double seconds)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!exited_) {
+    while (!Reaped()) {
         ReadSome(20);
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            exited_ = true;
-            exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            break;
-        }
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
-            exited_ = true;
-            exit_status_ = -1;
+            exited_ = true; // exit_status_ stays -1
         }
-    }
-    while (ReadSome(0)) {
     }
     return exit_status_;
 }

@@ -39,6 +39,8 @@ public:
 private:
     void Start(const std::function<void()> &child);
     bool ReadSome(int milliseconds);
+    // True once the child has ended; what it printed last is then read.
+    bool Reaped();
 
     int master_ = -1;
     pid_t pid_ = -1;
@@ -46,8 +48,5 @@ private:
     int exit_status_ = -1;
     std::string output_;
 };
-
-// The attributes a freshly opened terminal has in these tests.
-termios DefaultTerminalAttributes();
 
 #endif
