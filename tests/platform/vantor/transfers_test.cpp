@@ -1,12 +1,11 @@
 // Devices, sends, reads and their completion through the loopback, as only
 // the C calls show them: which read a packet fills, the queue, refused
-// arguments and identifiers, and the trace file while it is written.  What a
-// program run shows (time-outs, registration, faults) is in the golden cases.
+// arguments and identifiers.  What a program run shows (time-outs,
+// registration, faults, the trace) is in the golden cases.
 #include <limits>
 #include <tuple>
 
 #include "adapter_fixture.h"
-#include "support/scratch_dir.h"
 
 namespace {
 
@@ -151,21 +150,6 @@ TEST_F(Adapter, OnlyLiveIdentifiersOfTheDeviceAreFound)
     EXPECT_FALSE(Vantor_FreeRead(device_, read.id) || Vantor_FreeSend(device_, send));
     EXPECT_TRUE(fresh.id != read.id && fresh.id != later.id);
     fresh.Free();
-}
-
-// Written through as it happens, appended to what the file held.
-TEST_F(Adapter, TraceLinesForPacketsSentAndArrived)
-{
-    ScratchDir dir;
-    dir.Write("trace.txt", "earlier line\n");
-    Start("trace=" + (dir / "trace.txt").string());
-    Send({0x00, 0xab, 0x10});
-    ASSERT_NE(Vantor_EnableSendEEPs(device_, 1), 0);
-    Send({0xff});
-    vantor_sim::InjectPacket(0, Bytes{0x5a, 0x0f}, VANTOR_EOP_NONE);
-    ASSERT_NE(Vantor_UnregisterReceiveOnAllPorts(device_), 0);
-    vantor_sim::InjectPacket(0, Bytes{0x01}); // dropped: never reached the adapter
-    EXPECT_EQ(dir.Read("trace.txt"), "earlier line\n> 00 ab 10 EOP\n< 00 ab 10 EOP\n> ff EEP\n< ff EEP\n< 5a 0f none\n");
 }
 
 } // namespace
