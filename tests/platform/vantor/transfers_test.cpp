@@ -1,5 +1,5 @@
 // Devices, sends, reads and their completion through the loopback, as only
-// the C calls show them: which read a packet fills, the queue, refused
+// the C calls show them: which read a packet fills, refused
 // arguments and identifiers.  What a program run shows (time-outs,
 // registration, faults, the trace) is in the golden cases.
 #include <limits>
@@ -59,30 +59,6 @@ TEST_F(Adapter, PacketsFillTheOldestReadOrWaitForTheNext)
     EXPECT_TRUE(full.Packets() == (Arrivals{{{5, 6}, kEop}}) && full.buffer[2] == 0xcc);
     EXPECT_EQ(vantor_sim::GetDeviceState(0).queued_packets, 0u);
     for (const Read *r : {&a, &b, &c, &exact, &full}) r->Free();
-}
-
-// Reads taking part of the queue while more arrive get every packet whole, in order, with its ending.
-TEST_F(Adapter, QueuedPacketsKeepTheirBytesEndingsAndOrder)
-{
-    Arrivals sent, received;
-    for (const auto &[sends, reads] : {std::pair{300, 200}, std::pair{100, 200}}) {
-        for (int k = 0; k < sends; ++k) {
-            Bytes packet(1 + sent.size() % 40, static_cast<std::uint8_t>(sent.size()));
-            packet[0] = 0x55; // no RMAP command: looped back
-            const int eop = sent.size() % 7 == 3 ? VANTOR_EOP_EEP : kEop;
-            Vantor_EnableSendEEPs(device_, eop == VANTOR_EOP_EEP ? 1 : 0);
-            Send(packet);
-            sent.emplace_back(packet, eop);
-        }
-        for (int k = 0; k < reads; ++k) {
-            const Read read = StartRead(64, 1);
-            ASSERT_EQ(read.Status(), VANTOR_TRANSFER_SUCCESS);
-            received.push_back(read.Packets().at(0));
-            read.Free();
-        }
-    }
-    EXPECT_EQ(vantor_sim::GetDeviceState(0).queued_packets, 0u);
-    EXPECT_TRUE(received == sent);
 }
 
 TEST_F(Adapter, UnusableArgumentsRefusedWithNothingDone)
