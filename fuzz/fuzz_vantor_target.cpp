@@ -167,7 +167,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     for (std::size_t i = 0; i < packets.size(); ++i) {
         TransferId id = nullptr;
-        if ((flags & 0x08u) == 0) Vantor_SendPacket(device, pointers[i], lengths[i], wait, &id); else if (i == 0) {
+        if ((flags & 0x08u) == 0) {
+            Vantor_SendPacket(device, pointers[i], lengths[i], wait, &id);
+        } else if (i == 0) {
             Vantor_SendMultiplePacketLengths(device, pointers.data(), lengths.data(),
                                              static_cast<unsigned int>(packets.size()), wait, &id);
         }

@@ -86,9 +86,8 @@ TEST_F(Adapter, UnusableArgumentsRefusedWithNothingDone)
     EXPECT_TRUE(vantor_sim::TakeSentPackets().empty());
 }
 
-// Identifiers never issued, of the other kind, of another device, released
-// or from before a reset are not found (12; 5 for an unknown handle), and
-// nothing is released; identifiers never repeat.
+// Identifiers never issued, of the other kind, of another device or released
+// are not found (12; 5 for an unknown handle), and nothing is released.
 TEST_F(Adapter, OnlyLiveIdentifiersOfTheDeviceAreFound)
 {
     Start("devices=0:0,4:1");
@@ -102,7 +101,6 @@ TEST_F(Adapter, OnlyLiveIdentifiersOfTheDeviceAreFound)
     ASSERT_EQ(Vantor_SendPacket(device_, data.data(), 1, 0, &released_send), VANTOR_TRANSFER_STARTED);
     EXPECT_TRUE(Vantor_FreeSend(device_, released_send) == 1 && Vantor_FreeSend(device_, released_send) == 0);
     EXPECT_EQ(vantor_sim::GetDeviceState(4).queued_packets, 0u); // the loopback answers the sender only
-    const Read later = StartRead(8, 2); // takes the second send's loopback, waiting in the queue
     for (auto [h, bad_read, bad_send] :
          {std::tuple(device_, kNeverIssued, kNeverIssued), std::tuple(device_, send, read.id),
           std::tuple(other, read.id, send), std::tuple(device_, released.id, released_send)}) {
@@ -113,19 +111,9 @@ TEST_F(Adapter, OnlyLiveIdentifiersOfTheDeviceAreFound)
     }
     EXPECT_EQ(Vantor_GetReadStatus(kUnknownHandle, read.id), VANTOR_TRANSFER_ERROR_UNKNOWN);
     EXPECT_EQ(Vantor_WaitOnSendCompleting(kUnknownHandle, send, 0), VANTOR_TRANSFER_ERROR_UNKNOWN);
-    EXPECT_TRUE(later.id != released.id && released_send != send);
-    Send({5});
-    EXPECT_TRUE(later.Packets() == (Arrivals{{{1}, kEop}, {{5}, kEop}}) && released.buffer == Bytes(8, 0xcc));
-    EXPECT_EQ(read.Packets(), (Arrivals{{{1}, kEop}}));
-    later.Free();
-    Start(); // a reset forgets every transfer
-    const Read fresh = StartRead(8, 1);
-    EXPECT_EQ(vantor_sim::LiveTransferCount(), 1u);
-    EXPECT_EQ(Vantor_GetReadStatus(device_, read.id), VANTOR_TRANSFER_ERROR_NOT_FOUND);
-    EXPECT_EQ(Vantor_WaitOnSendCompleting(device_, send, 0), VANTOR_TRANSFER_ERROR_NOT_FOUND);
-    EXPECT_FALSE(Vantor_FreeRead(device_, read.id) || Vantor_FreeSend(device_, send));
-    EXPECT_TRUE(fresh.id != read.id && fresh.id != later.id);
-    fresh.Free();
+    EXPECT_TRUE(read.Packets() == (Arrivals{{{1}, kEop}}) && released.buffer == Bytes(8, 0xcc));
+    EXPECT_EQ(Vantor_FreeSend(device_, send), 1);
+    read.Free();
 }
 
 } // namespace
