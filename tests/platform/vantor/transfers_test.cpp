@@ -34,7 +34,7 @@ TEST_F(Adapter, DevicesKeepTheirHandleAndOnlyUsableTimeOuts)
 
 // A packet fills the oldest unfinished read, back to back after those it
 // holds; one that does not fit ends the read with 10 and is lost.  Packets
-// arriving with no read pending wait for the next reads.
+// arriving with no read pending wait for the next reads; unregistered, none arrive.
 TEST_F(Adapter, PacketsFillTheOldestReadOrWaitForTheNext)
 {
     for (const Bytes &packet : {Bytes{0xaa}, Bytes{0xbb, 0xcc}}) Send(packet);
@@ -59,6 +59,9 @@ TEST_F(Adapter, PacketsFillTheOldestReadOrWaitForTheNext)
     EXPECT_TRUE(full.Packets() == (Arrivals{{{5, 6}, kEop}}) && full.buffer[2] == 0xcc);
     EXPECT_EQ(vantor_sim::GetDeviceState(0).queued_packets, 0u);
     for (const Read *r : {&a, &b, &c, &exact, &full}) r->Free();
+    ASSERT_NE(Vantor_UnregisterReceiveOnAllPorts(device_), 0); // then nothing arrives, not even into the queue
+    EXPECT_FALSE(vantor_sim::InjectPacket(0, Bytes{0x01}));
+    EXPECT_EQ(vantor_sim::GetDeviceState(0).queued_packets, 0u);
 }
 
 TEST_F(Adapter, UnusableArgumentsRefusedWithNothingDone)
