@@ -1,7 +1,6 @@
 #include "support/node_process.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -13,19 +12,7 @@
 
 std::string NodePath() { return ZARK_NODE_PATH; }
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
-
-// "link K listening on ADDR:PORT": the port, or 0.
-std::uint16_t PortOf(const std::string &line)
-{
-    const std::size_t colon = line.rfind(':');
-    if (line.rfind("link ", 0) != 0 || colon == std::string::npos) return 0;
-    return static_cast<std::uint16_t>(std::atoi(line.c_str() + colon + 1));
-}
-
-} // namespace
 
 NodeProcess::NodeProcess(const std::vector<std::string> &options, const std::filesystem::path &cwd,
                          const std::filesystem::path &log, int links)
@@ -48,18 +35,18 @@ NodeProcess::NodeProcess(const std::vector<std::string> &options, const std::fil
         _exit(127);
     }
     close(out[1]);
-    // The ports come first on standard output, one line per link.
+    // The ports come first on standard output, a line "link K listening on ADDR:PORT" per link.
     std::string seen;
     const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (pid_ > 0 && ports_.size() < static_cast<std::size_t>(links) && Clock::now() < deadline) {
-        pollfd readable{out[0], POLLIN, 0};
+    for (pollfd readable{out[0], POLLIN, 0}; pid_ > 0 && !started() && Clock::now() < deadline;) {
         if (poll(&readable, 1, 100) <= 0) continue;
         char chunk[512];
         const ssize_t count = read(out[0], chunk, sizeof chunk);
         if (count <= 0) break;
         seen.append(chunk, static_cast<std::size_t>(count));
         for (std::size_t end; (end = seen.find('\n')) != std::string::npos; seen.erase(0, end + 1)) {
-            if (const std::uint16_t port = PortOf(seen.substr(0, end)); port != 0) ports_.push_back(port);
+            const int port = std::atoi(seen.c_str() + seen.rfind(':', end) + 1);
+            if (seen.starts_with("link ")) ports_.push_back(static_cast<std::uint16_t>(port));
         }
     }
     close(out[0]);

@@ -15,12 +15,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+double Left(Clock::time_point until) { return std::chrono::duration<double>(until - Clock::now()).count(); }
 Clock::time_point After(double seconds)
 {
     return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
-
-double Left(Clock::time_point until) { return std::chrono::duration<double>(until - Clock::now()).count(); }
 
 // How long one blocking receive or accept (SO_RCVTIMEO) or send (SO_SNDTIMEO)
 // may wait: at least 1 ms, since 0 would mean for ever.
@@ -70,25 +69,19 @@ Listener::Listener() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
     sockaddr_in address = Loopback(0);
     socklen_t length = sizeof address;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(fd_, 8) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        Close();
+    if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && listen(fd_, 8) == 0) {
+        getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length);
     }
     port_ = ntohs(address.sin_port);
 }
 
+Listener::~Listener() { close(fd_); }
+
 std::unique_ptr<Link> Listener::Accept(double seconds)
 {
-    if (fd_ < 0) return nullptr;
     Limit(fd_, SO_RCVTIMEO, seconds);
     const int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     return fd < 0 ? nullptr : std::make_unique<Link>(fd);
-}
-
-void Listener::Close()
-{
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
 }
 
 Link::Link(std::uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
@@ -153,15 +146,12 @@ std::optional<Received> Link::Read(double seconds)
     }
 }
 
-std::size_t Link::Drain(std::size_t most, double seconds)
+bool Link::WaitClosed(double seconds)
 {
     const Clock::time_point until = After(seconds);
-    std::size_t taken = 0;
-    do {
-        taken += buffered_.size();
-        buffered_.clear();
-    } while (taken < most && Fill(Left(until)));
-    return taken;
+    do buffered_.clear();
+    while (Fill(Left(until)));
+    return closed_;
 }
 
 } // namespace ssdtp_wire

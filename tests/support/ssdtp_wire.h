@@ -1,14 +1,11 @@
 // SSDTP2 frames and TCP connections on 127.0.0.1, shared by the tests of the
-// bridge devices and of the node.
-//
-// Frames are built and read here from the frame format alone (12-byte header:
-// flag, reserved byte 0, payload size as 80 bits most significant byte first),
-// never with the device library's framing code, so that the library and the
-// node are checked against an independent reading of the format.
+// bridge devices and of the node.  Frames are built and read from the format
+// alone (12-byte header: flag, reserved byte 0, payload size as 80 bits most
+// significant byte first), never with the library's framing code, so that the
+// library and the node are checked against an independent reading of it.
 #ifndef ZARK_TESTS_SUPPORT_SSDTP_WIRE_H
 #define ZARK_TESTS_SUPPORT_SSDTP_WIRE_H
 
-#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -34,8 +31,7 @@ struct Received {
     Bytes payload;
     bool operator==(const Received &) const = default;
 };
-// For test failures: the flag, the size and the first bytes.
-void PrintTo(const Received &frame, std::ostream *out);
+void PrintTo(const Received &frame, std::ostream *out); // flag, size and first bytes
 
 // One TCP connection on 127.0.0.1.  Every call is bounded in time.
 class Link {
@@ -53,15 +49,8 @@ public:
     bool Send(const Bytes &bytes, double seconds = 5.0) { return SendSome(bytes, seconds) == bytes.size(); }
     // The next whole frame; nothing at the time limit or once the other end closed.
     std::optional<Received> Read(double seconds = 5.0);
-    // Takes at least `most` bytes, unframed, unless `seconds` pass or the other end closes first; how many.
-    std::size_t Drain(std::size_t most, double seconds);
     // True once the other end has closed (what it sent is discarded).
-    bool WaitClosed(double seconds = 5.0)
-    {
-        Drain(SIZE_MAX, seconds);
-        return closed_;
-    }
-    // Sends a packet as one frame and reads the frame that comes back.
+    bool WaitClosed(double seconds = 5.0);
     std::optional<Received> Exchange(const Bytes &packet, std::uint8_t flag = kEop)
     {
         return Send(Frame(flag, packet)) ? Read() : std::nullopt;
@@ -81,15 +70,13 @@ private:
 class Listener {
 public:
     Listener();
-    ~Listener() { Close(); }
+    ~Listener();
     Listener(const Listener &) = delete;
     Listener &operator=(const Listener &) = delete;
 
     std::string endpoint() const { return "127.0.0.1:" + std::to_string(port_); }
     // The oldest connection not yet taken, waiting up to seconds for one.
     std::unique_ptr<Link> Accept(double seconds = 2.0);
-    // Later connections are refused.
-    void Close();
 
 private:
     int fd_ = -1;

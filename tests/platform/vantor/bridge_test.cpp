@@ -201,8 +201,6 @@ TEST_F(Bridge, LossOfTheLinkEndsItUntilOpenedAgain)
         {"closed, noticed by opening", "", Frame(wire::kEop, {7, 8}), {{{7, 8}, kEop}}, "closed", true, false, true},
         {"one beyond packet_limit", "packet_limit=8", Cat({Frame(wire::kEop, eight), Header(wire::kEep, 9)}),
          {{eight, kEop}}, "limit of 8 bytes"},
-        {"reserved byte", "", Header(wire::kEop, 1, 0, 0x01), {}, "reserved"},
-        {"link-speed of 1 byte", "", Frame(wire::kLinkSpeed, {0x01}), {}, "link-speed"},
         {"header never finished", stalls, First(Header(wire::kEop, 1), 11), {}, "nothing came for 0.2 s"},
         {"payload never finished", stalls, Cat({Header(wire::kEop, 4), {1, 2, 3}}), {}, "nothing came"},
         {"no frame after an empty fragment", stalls, Frame(wire::kFragment, {}), {}, "nothing came"},

@@ -1,5 +1,6 @@
 // The node's command line, read in process, and what only a running node
-// shows: its exit status, a port per link, SIGINT and --once.
+// shows: its exit status, a port per link sharing one memory, SIGINT, --once
+// and its trace of time-codes.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -7,6 +8,7 @@
 #include <thread>
 
 #include "node_options.h"
+#include "support/hand_rmap.h"
 #include "support/node_process.h"
 #include "support/ssdtp_wire.h"
 #include "support/scratch_dir.h"
@@ -14,6 +16,7 @@
 namespace {
 
 using namespace ssdtp_wire;
+using hand_rmap::Cat;
 using vantor_node::ParseOutcome;
 
 vantor_node::ParsedOptions Parse(std::vector<std::string> args)
@@ -90,9 +93,9 @@ TEST(NodeOptions, RefusalEndsTheNodeWithStatusTwo)
     EXPECT_EQ(scratch.Read("node.log"), "spacewire_zark_node: unknown option '--bogus' (--help lists the options)\n");
 }
 
-// 32 links on port 0: each a port and a link of its own, all served at once;
-// SIGINT ends the node with status 0 while they are connected (SIGTERM ends
-// every other test's node).
+// 32 links on port 0: each a port and a link of its own, all served at once,
+// the memory the node's; SIGINT ends the node with status 0 while they are
+// connected (SIGTERM ends every other test's node).
 TEST(NodeOptions, PortZeroGivesEveryLinkAPortOfItsOwnAndInterruptEndsIt)
 {
     ScratchDir scratch;
@@ -105,17 +108,26 @@ TEST(NodeOptions, PortZeroGivesEveryLinkAPortOfItsOwnAndInterruptEndsIt)
         const Bytes packet{0xa0, static_cast<std::uint8_t>(k)};
         EXPECT_EQ(clients[k]->Exchange(packet), (Received{kEop, packet})) << "link " << k;
     }
+    const hand_rmap::CommandFields write{.instruction = hand_rmap::kWriteAcked, .address = 0x2000};
+    const hand_rmap::CommandFields read{.address = 0x1ffe, .length = 4};
+    EXPECT_EQ(clients[0]->Exchange(hand_rmap::WithData(write, {0x6a, 0x6b})),
+              (Received{kEop, hand_rmap::WriteReply(write, 0)}));
+    EXPECT_EQ(clients[31]->Exchange(hand_rmap::Header(read)),
+              (Received{kEop, hand_rmap::ReadReply(read, 0, {0xfe, 0xff, 0x6a, 0x6b})}));
     kill(node.pid(), SIGINT);
     EXPECT_EQ(ExitStatusOf(node), 0);
 }
 
+// The trace is appended to; time-codes are traced, link-speed frames pass unseen.
 TEST(NodeOptions, OnceEndsWhenTheFirstConnectionEnds)
 {
     ScratchDir scratch;
-    NodeProcess node({"--once"}, scratch.path(), scratch / "node.log");
+    scratch.Write("trace", "kept\n");
+    NodeProcess node({"--once", "--trace=trace"}, scratch.path(), scratch / "node.log");
     ASSERT_TRUE(node.started());
     {
         Link first(node.ports()[0]);
+        ASSERT_TRUE(first.Send(Cat({TimeCode(0x3f), Frame(kLinkSpeed, {0x00, 0x10})})));
         EXPECT_EQ(first.Exchange({0xa1}), (Received{kEop, {0xa1}}));
         Link refused(node.ports()[0]); // refusing a second client is not the end
         EXPECT_TRUE(refused.WaitClosed());
@@ -123,6 +135,7 @@ TEST(NodeOptions, OnceEndsWhenTheFirstConnectionEnds)
         EXPECT_TRUE(node.Running());
     }
     EXPECT_EQ(ExitStatusOf(node), 0);
+    EXPECT_EQ(scratch.Read("trace"), "kept\nt 3f\n> a1 EOP\n< a1 EOP\n> a2 EOP\n< a2 EOP\n");
 }
 
 } // namespace
