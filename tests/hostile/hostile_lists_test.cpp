@@ -1,5 +1,5 @@
 // Hostile command lists too large for golden files: lines of a million
-// characters, a million commands, loops nested 100,000 deep, include chains
+// characters, a million commands, loops nested 100,000 deep, 100,000 directives, include chains
 // and aliases that expand to megabytes.  The
 // program runs each list against a loopback (SpaceWire) or the simulated
 // target (RMAP): what it says after the banner, what crossed the link (the
@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <string>
 
-#include "cmdlist/command_text.h"
 #include "support/run_program.h"
 #include "support/scratch_dir.h"
 
@@ -24,7 +23,6 @@ namespace {
 const std::string kUnread = "There was an error reading the command list file.\n";
 const std::string kParsed = "Command list file successfully processed.\n";
 const std::string kRan = kParsed + "The command list was successfully executed.\n";
-const std::string kNul = "Error - the command list file holds a NUL byte (at byte ";
 
 std::string Chars(std::size_t count, char c) { return std::string(count, c); }
 
@@ -99,42 +97,9 @@ void ExpectSame(const std::string &actual, const std::string &expected, const st
 
 std::string Looped(const std::string &bytes) { return "> " + bytes + " EOP\n< " + bytes + " EOP\n"; }
 
-TEST(Hostile, Preprocessing)
-{
-    const struct {
-        std::string list, said, trace;
-    } cases[] = {
-        {Chars(kCommandReadBlock - 1, ' ') + '\0' + "S d:1;",
-         kNul + std::to_string(kCommandReadBlock - 1) + "); command lists must be text.\n" + kUnread, ""},
-        {"#INCLUDELIST /dev/zero;",
-         kNul + "0); command lists must be text.\nError reading commands from included file /dev/zero\n" + kUnread, ""},
-        {"S d:1;/*" + Chars(1000000, 'c') + "*/S d:2;", kRan, Looped("01") + Looped("02")},
-        {"#" + Chars(100000, 'D') + " x;",
-         "Error reading directive, expected space or semi-colon before maximum directive length reached: " +
-             Chars(100, 'D') + "\n" + kUnread,
-         ""},
-        {"#INCLUDELIST " + Chars(100000, 'n') + ";",
-         "Error processing INCLUDELIST directive - unable to open specified file " + Chars(100000, 'n') + "\n" +
-             kUnread,
-         ""},
-        // Nobody writes to the FIFO, so it reads as empty instead of blocking.
-        {"S d:1;\n#INCLUDELIST fifo;\nS d:2;", kRan, Looped("01") + Looped("02")},
-    };
-    for (const auto &c : cases) {
-        const Ran ran = RunList("-m=scs", c.list);
-        ExpectSame(Said(ran.said), c.said, c.list.substr(0, 40));
-        ExpectSame(ran.trace, c.trace, c.list.substr(0, 40));
-    }
-    // Each directive takes the "a" behind it; each "b" is cut off by the next
-    // directive and joins what follows, so the first alias finally sees the
-    // whole word of 100,000 b and a c.
-    EXPECT_EQ(RunList("-m=scs", "#ALIAS " + Chars(100000, 'b') + "c=x;ab" + Repeat("#ALIAS A=y;ab", 99999) + "c").dump,
-              "x");
-}
-
 // Values and words are read through an 8,200-byte working buffer: 8,199
 // characters are a value, more are refused with the property's message.
-TEST(Hostile, SpaceWireValuesOf8199And8200And100000Characters)
+TEST(Hostile, SpaceWireValuesOf8199And8200Characters)
 {
     const struct {
         const char *before, *after;
@@ -152,7 +117,7 @@ TEST(Hostile, SpaceWireValuesOf8199And8200And100000Characters)
         {"S d:1; R l:1 f:'", "';", 'f', 'f', Looped("01"), "filename specified in receive command 1"},
     };
     for (const auto &p : properties) {
-        for (const std::size_t length : {8199, 8200, 100000}) {
+        for (const std::size_t length : {8199, 8200}) {
             const Ran ran = RunList("-m=scs", p.before + Chars(length - 1, p.fill) + p.last + p.after);
             if (length < 8200) {
                 EXPECT_EQ(ran.trace, p.sent) << p.before << ran.said;
@@ -169,9 +134,12 @@ TEST(Hostile, SpaceWireLists)
     const struct {
         std::string list, said, trace;
     } cases[] = {
-        // An end marker and a base word of 100,000 characters.
-        {"S e:" + Chars(100000, 'y') + " d:1;", "Error in EOP type argument.\n", ""},
-        {"O " + Chars(100000, 'h') + ";", "Invalid base specified in base command 0.\n", ""},
+        {"#INCLUDELIST /dev/zero;",
+         "Error - the command list file holds a NUL byte (at byte 0); command lists must be text.\n"
+         "Error reading commands from included file /dev/zero\n" + kUnread, ""},
+        {"S d:1;/*" + Chars(1000000, 'c') + "*/S d:2;", kRan, Looped("01") + Looped("02")},
+        // Nobody writes to the FIFO, so it reads as empty instead of blocking.
+        {"S d:1;\n#INCLUDELIST fifo;\nS d:2;", kRan, Looped("01") + Looped("02")},
         // Data of 8,199 and 8,200 characters, and of 2 megabytes.
         {DoublingAliases("A", 12) + "S d:A12 1 1 1 1;", kRan, Looped(Repeat("01 ", 4099) + "01")},
         {DoublingAliases("A", 12) + "S d:A12 1 1 1 1 ;", data_error, ""},
@@ -184,6 +152,11 @@ TEST(Hostile, SpaceWireLists)
         ExpectSame(Said(ran.said), c.said, c.list.substr(0, 40));
         ExpectSame(ran.trace, c.trace, c.list.substr(0, 40));
     }
+    // Each directive takes the "a" behind it; each "b" is cut off by the next
+    // directive and joins what follows, so the first alias finally sees the
+    // whole word of 100,000 b and a c.
+    EXPECT_EQ(RunList("-m=scs", "#ALIAS " + Chars(100000, 'b') + "c=x;ab" + Repeat("#ALIAS A=y;ab", 99999) + "c").dump,
+              "x");
     // A million commands on one line, each sent as written.
     const Ran million = RunList("-m=scs", Repeat("S d:1;", 1000000), "far_end=silent");
     EXPECT_EQ(Said(million.said), kRan);
@@ -198,7 +171,6 @@ const std::string kWrite = "w;\nDestinationAddress: FE; SourceAddress: 20;\n"
 
 TEST(Hostile, RmapLists)
 {
-    const std::string write_error = "Error reading write command 0.\n";
     // The RMAP parser keeps no working buffer: long values are read whole,
     // the key among them (the target takes 7 only), and the data comes back.
     const std::string name = Chars(100000, 'f');
@@ -219,17 +191,11 @@ TEST(Hostile, RmapLists)
     const struct {
         std::string list, said, data; // data: of the one write, in hexadecimal
     } cases[] = {
-        {kWrite + "Data: 1; D\xc3\xa9" + Chars(99997, 'a') + ": 1;\n", write_error, ""},
-        {"b;\nInputBase: " + Chars(100000, 'h') + ";\n", "Error reading base command 0.\nError reading base command.\n", ""},
-        {"CommandType" + Chars(99989, 'e') + ": w;\n", "Error, unexpected characters where command type expected.\n", ""},
         // A line of a million characters, and aliases expanding to 2 megabytes.
         {kWrite + "Data: '" + Chars(1000000, 'x') + "';\n", kRan, Repeat("78", 1000000)},
         {DoublingAliases("B", 20) + kWrite + "Data: B20;\n", kRan, Repeat("01", 1048576)},
         // A file larger than a data value can hold is refused unread.
-        {kWrite + "Data: -big;\n", write_error, ""},
-        // Loops nested 100,000 deep with nothing to repeat.
-        {kWrite + "Data: 1;\n\nl;\nTimesToRepeat: 1; NumberToRepeat: 1;\n\n" + Repeat("l;\n\n", 99999),
-         kParsed + "Not enough commands present for loop command 100000\n", ""},
+        {kWrite + "Data: -big;\n", "Error reading write command 0.\n", ""},
     };
     for (const auto &c : cases) {
         const Ran ran = RunList("-m=rcs", c.list, "far_end=target");
