@@ -137,8 +137,8 @@ Bytes Field(const unsigned char *(*get)(const RmapPacketInfo *, Count *), const 
 
 Bytes Of(std::span<const std::uint8_t> bytes) { return Bytes(bytes.begin(), bytes.end()); }
 
-// Refused builds leave no packet and a cleared record; the largest write is
-// built and its last byte is needed.
+// Refused builds leave no packet and a cleared record; the longest reply
+// path and the largest write are built, and the write's last byte is needed.
 TEST(BuildCommand, ArgumentsAtTheirLimits)
 {
     const Bytes path13(14, 1), five(5, 1);
@@ -155,6 +155,10 @@ TEST(BuildCommand, ArgumentsAtTheirLimits)
         EXPECT_TRUE(b.packet == nullptr && b.length == 0 && Fields(b.info, nullptr) == kCleared) << &a - refused;
     }
     RMAP_FreeBuffer(nullptr); // harmless
+    // The longest reply path, twelve bytes in front of the initiator, is built.
+    const Bytes path12(12, 7);
+    EXPECT_EQ(Build({.kind = kReadCall, .reply = Cat({path12, {0x20}})}).bytes(),
+              Header({.reply_path = path12, .length = 4}));
     const Bytes data(0xffffff, 0x5a);
     const Built b = Build({.data = data});
     ASSERT_TRUE(b.bytes() == WithData({.instruction = kWriteAcked}, data));
