@@ -58,14 +58,6 @@ std::vector<Block> FencedBlocks(const std::string &document)
     return blocks;
 }
 
-// What the run printed after the banner, which ends with the driver line and two empty lines.
-std::string AfterBanner(const std::string &out)
-{
-    const std::size_t driver = out.find("Using SpaceWire USB Driver version");
-    const std::size_t end = driver == std::string::npos ? driver : out.find("\n\n\n", driver);
-    return end == std::string::npos ? "(no banner)\n" + out : out.substr(end + 3);
-}
-
 std::string WithoutTrailingLineFeeds(std::string text)
 {
     text.erase(text.find_last_not_of('\n') + 1);

@@ -71,12 +71,10 @@ Ran RunList(const char *mode, const std::string &list, const std::string &sim = 
     }
     const ProgramRun run = RunProgram(options);
     EXPECT_FALSE(run.timed_out);
-    const std::size_t said = run.out.find("\n\n\n", run.out.find("Driver version"));
     const auto read = [&dir](const char *name) { return dir.Exists(name) ? dir.Read(name) : ""; };
     std::string json = read("run.jsonl");
     json.erase(std::min(json.size(), json.rfind("{\"summary\"")));
-    return {said == std::string::npos ? run.out : run.out.substr(said + 3), read("trace.txt"),
-            read("dump.txt"), json};
+    return {AfterBanner(run.out), read("trace.txt"), read("dump.txt"), json};
 }
 
 std::string Said(const std::string &said)

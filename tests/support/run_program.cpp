@@ -80,3 +80,10 @@ ProgramRun RunProgram(const ProgramOptions &options)
     }
     return run;
 }
+
+std::string AfterBanner(const std::string &out)
+{
+    const std::size_t driver = out.find("Using SpaceWire USB Driver version");
+    const std::size_t end = driver == std::string::npos ? driver : out.find("\n\n\n", driver);
+    return end == std::string::npos ? "(no banner)\n" + out : out.substr(end + 3);
+}

@@ -28,6 +28,10 @@ struct ProgramOptions {
 
 ProgramRun RunProgram(const ProgramOptions &options);
 
+// What a run printed after the banner, which ends with the driver line and
+// two empty lines.
+std::string AfterBanner(const std::string &out);
+
 // The program built with the tests.
 std::string ProgramPath();
 
