@@ -22,6 +22,7 @@ LUA = os.path.join(SOURCE, "tools", "wireshark", "spacewire.lua")
 CASES = os.path.join(SOURCE, "tests", "e2e", "cases")
 DISSECTED = os.path.join(os.path.dirname(os.path.abspath(__file__)), "dissected")
 UPDATING = os.environ.get("ZARK_UPDATE_GOLDEN") == "1"
+NODE_SETTINGS = open(os.path.join(SOURCE, "tests", "e2e", "node_settings")).read().split()
 FIELDS = ["frame.number", "spacewire.kind", "spacewire.eop", "spacewire.device", "rmap.target_la",
           "rmap.initiator_la", "rmap.key", "rmap.status", "rmap.tid", "rmap.extended_address", "rmap.address",
           "rmap.data_length", "rmap.data", "rmap.mask", "rmap.header_crc.status", "rmap.data_crc.status",
@@ -102,8 +103,7 @@ def run_case(case, work, over_tcp):
         shutil.copytree(os.path.join(CASES, case, "in"), work, dirs_exist_ok=True)
     if over_tcp:
         node_options = ["--" + s.split("=")[0].replace("_", "-") + "=" + s.split("=", 1)[1] for s in settings
-                        if s.split("=")[0] in ("far_end", "target", "key", "reply_fault", "reply_fault_every",
-                                               "memory_map")]
+                        if s.split("=")[0] in NODE_SETTINGS and not s.startswith("trace=")]  # the trace is ours
         node = subprocess.Popen([NODE, "--listen=127.0.0.1:0", "--capture=" + os.path.join(work, "node.pcap")] +
                                 node_options, cwd=work, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         port = node.stdout.readline().rsplit(":", 1)[1].strip()

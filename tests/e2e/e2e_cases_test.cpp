@@ -18,7 +18,8 @@
 //
 // Every case whose settings a far-end node also has runs a second time over
 // TCP: each attached device becomes a bridge to a node started for the case,
-// which takes the far-end settings and the trace, and the run must give the
+// which takes the far-end settings and the trace (listed in node_settings,
+// which the capture test reads too), and the run must give the
 // same output and files.  Cases that inject send or read faults (settings of
 // the in-process adapter alone), attach no device or expect a "VANTOR_SIM:"
 // complaint run only in-process.
@@ -124,6 +125,9 @@ struct TcpPlan {
 
 std::optional<TcpPlan> PlanOverTcp(const std::optional<std::string> &sim)
 {
+    // The far-end settings a node takes as options, listed once for every test that starts one.
+    static const std::vector<std::string> node_settings =
+        SplitAt(Trimmed(ReadWholeFile(fs::path(ZARK_SOURCE_DIR) / "tests" / "e2e" / "node_settings")), ' ');
     TcpPlan plan;
     std::string devices = "0:0";
     for (const std::string &item : SplitAt(sim.value_or(""), ';')) {
@@ -142,8 +146,7 @@ std::optional<TcpPlan> PlanOverTcp(const std::optional<std::string> &sim)
         }
         if (name == "devices") {
             devices = value;
-        } else if (name == "far_end" || name == "target" || name == "key" || name == "reply_fault" ||
-                   name == "reply_fault_every" || name == "memory_map" || name == "trace") {
+        } else if (std::ranges::find(node_settings, name) != node_settings.end()) {
             std::replace(name.begin(), name.end(), '_', '-');
             plan.node_options.push_back("--" + name + "=" + value);
         } else {

@@ -1,23 +1,20 @@
 // Repeated commands share what was parsed and built once: every execution
-// must still send exactly what the user wrote, hold its own transfers and
-// give each back once, and a loop that could never fit is still refused.
+// must still hold its own transfers and give each back once, and a loop that
+// could never fit is still refused.  What each repetition sends is in the
+// golden cases (stream_rmap/loop_repeats_crc_overrides_and_file_data).
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <dlfcn.h>
 #include <memory>
 #include <string>
 #include <sys/resource.h>
-#include <vector>
 
 #include "app/settings.h"
 #include "common/stream_run.h"
-#include "device/quill_rmap.h"
 #include "stream_rmap/rmap_execution.h"
 #include "stream_rmap/rmap_loops.h"
 #include "stream_rmap/rmap_parser.h"
 #include "support/capture_stdout.h"
-#include "support/scratch_dir.h"
 #include "vantor_sim_control.h"
 
 // Every release the program makes goes through here on its way to the
@@ -96,39 +93,6 @@ protected:
 
     DeviceHandle device_ = nullptr;
 };
-
-// The packet a write of data with a header CRC override must go out as.
-std::vector<std::uint8_t> WriteWithHeaderCrc(const std::vector<std::uint8_t> &data, std::uint8_t crc)
-{
-    const unsigned char target[] = {0xFE}, reply[] = {0x20};
-    unsigned int length = 0;
-    RmapPacketInfo info{};
-    unsigned char *packet = RMAP_BuildWriteCommandPacket(target, 1, reply, 1, 0, 0, 1, 0, 7, 0x1000, 0, data.data(),
-                                                         static_cast<unsigned int>(data.size()), &length, &info, 1);
-    *info.header_crc_location = crc;
-    std::vector<std::uint8_t> bytes(packet, packet + length);
-    RMAP_FreeBuffer(packet);
-    return bytes;
-}
-
-TEST_F(Repetition, EveryRepetitionSendsTheCrcOverrideAndTheFileDataAsParsed)
-{
-    ScratchDir dir;
-    dir.Write("payload.bin", std::string("\x11\x22\x33", 3));
-    RmapCommandPtr chain = Parse(Loop(3) + "w;\n" + kHeader + "VerifyBeforeWrite: no; Acknowledge: no; HeaderCRC: 5A;\nData: -" +
-                                 (dir / "payload.bin").string() + ";\n");
-    ASSERT_NE(chain, nullptr);
-    // The file changes after the list was read: what was read is what goes.
-    dir.Write("payload.bin", std::string("\x44\x55", 2));
-    int errors = 0;
-    Run(chain.get(), errors);
-    EXPECT_EQ(errors, 0);
-    const std::vector<vantor_sim::SentPacket> sent = vantor_sim::TakeSentPackets();
-    ASSERT_EQ(sent.size(), 3u);
-    for (const vantor_sim::SentPacket &packet : sent) {
-        EXPECT_EQ(packet.packet.bytes, WriteWithHeaderCrc({0x11, 0x22, 0x33}, 0x5A));
-    }
-}
 
 TEST_F(Repetition, EveryTransferOfALargeLoopIsGivenBackOnce)
 {
