@@ -48,7 +48,8 @@ void Feed(std::span<const std::uint8_t> stream, std::uint64_t limit, const Cuts 
 {
     vantor_sim::SsdtpDeframer deframer(limit);
     std::vector<vantor_sim::SsdtpEvent> events;
-    std::size_t at = 0, turn = 0;
+    std::size_t at = 0;
+    std::size_t turn = 0;
     held = 0;
     do {
         const std::size_t length = std::min(cuts[turn++ % cuts.size()], stream.size() - at);
@@ -61,7 +62,9 @@ void Feed(std::span<const std::uint8_t> stream, std::uint64_t limit, const Cuts 
         FUZZ_CHECK(!ZARK_FUZZ_ALLOCATION_HOOKS || held <= 2 * static_cast<std::int64_t>(at) + 256);
     } while (at < stream.size());
     static_cast<void>(deframer.MidPacket());
-    for (const vantor_sim::SsdtpEvent &event : events) FUZZ_CHECK(event.packet.bytes.size() <= limit);
+    for (const vantor_sim::SsdtpEvent &event : events) {
+        FUZZ_CHECK(event.packet.bytes.size() <= limit);
+    }
 }
 
 } // namespace
@@ -76,7 +79,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size < 6) return -1;
+    if (size < 6) {
+        return -1;
+    }
     const std::uint64_t limit = ((std::uint64_t{data[0]} << 8) | data[1]) % 4097;
     Cuts cuts = {data[2], data[3], data[4], data[5]};
     cuts = cuts == Cuts{} ? Cuts{1, 1, 1, 1} : cuts;

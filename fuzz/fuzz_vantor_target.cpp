@@ -60,7 +60,9 @@ std::string Hex(std::uint64_t value, const char *format = "%llx")
 // The memory map's text, from its first byte at input[at] on; false when the input ends first.
 bool ReadMap(std::span<const std::uint8_t> input, std::size_t &at, std::uint8_t target, std::string &text)
 {
-    if (input.size() - at < 1 || input.size() - at - 1 < 4 * ((input[at] & 3u) + 1)) return false;
+    if (input.size() - at < 1 || input.size() - at - 1 < 4 * ((input[at] & 3u) + 1)) {
+        return false;
+    }
     const std::uint8_t shape = input[at++];
     for (std::uint64_t i = 0, next = 0; i <= (shape & 3u); ++i, at += 4) {
         const std::uint8_t rules = input[at + 2], value = input[at + 3];
@@ -83,14 +85,18 @@ bool ReadMap(std::span<const std::uint8_t> input, std::size_t &at, std::uint8_t 
 bool IsLargeRead(const Bytes &packet, std::uint8_t target, bool second_address)
 {
     std::size_t at = 0;
-    while (at < packet.size() && packet[at] < 32) ++at;
+    while (at < packet.size() && packet[at] < 32) {
+        ++at;
+    }
     if (packet.size() - at < 3 || packet[at + 1] != 0x01 ||
         (packet[at] != target && !(second_address && packet[at] == (target ^ 1u)))) {
         return false;
     }
     const std::uint8_t instruction = packet[at + 2];
     const std::size_t header = 16 + 4u * (instruction & 3u);
-    if ((instruction & 0x40u) == 0 || (instruction & 0x20u) != 0 || packet.size() - at < header) return false;
+    if ((instruction & 0x40u) == 0 || (instruction & 0x20u) != 0 || packet.size() - at < header) {
+        return false;
+    }
     const std::uint8_t *length = &packet[at + header - 4];
     return ((std::uint32_t{length[0]} << 16) | (std::uint32_t{length[1]} << 8) | length[2]) > 64 * 1024;
 }
@@ -100,20 +106,26 @@ bool IsLargeRead(const Bytes &packet, std::uint8_t target, bool second_address)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::span<const std::uint8_t> input(data, size);
-    if (size < 7) return -1;
+    if (size < 7) {
+        return -1;
+    }
     const std::uint8_t flags = input[0];
     const unsigned far_end = input[1] & 3u;
     const std::uint8_t target = input[2] < 32 ? 0xFE : input[2];
     const unsigned fault = far_end == 1 ? (input[6] & 0x0Fu) % 9 : 0;
     std::string map;
     std::size_t at = 7;
-    if ((input[1] & 0x20u) != 0 && !ReadMap(input, at, target, map)) return -1;
+    if ((input[1] & 0x20u) != 0 && !ReadMap(input, at, target, map)) {
+        return -1;
+    }
     std::vector<Bytes> packets;
     while (at + 2 <= size && packets.size() < 16) {
         const std::size_t length = std::min((std::size_t{input[at]} << 8) | input[at + 1], size - at - 2);
         packets.emplace_back(data + at + 2, data + at + 2 + length);
         at += 2 + length;
-        if (IsLargeRead(packets.back(), target, !map.empty() && (input[7] & 8u) != 0)) return -1;
+        if (IsLargeRead(packets.back(), target, !map.empty() && (input[7] & 8u) != 0)) {
+            return -1;
+        }
     }
 
     const ScratchDir &scratch = fuzz_support::Scratch();
@@ -130,9 +142,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(vantor_sim::ApplySettings(settings + ";trace=" + (scratch / "trace").string()));
     DeviceHandle device = nullptr;
     FUZZ_CHECK(Vantor_Open(&device, 0) != 0 && device != nullptr);
-    if ((flags & 0x40u) != 0) FUZZ_CHECK(Vantor_SetTimeout(device, kInstant) != 0);
+    if ((flags & 0x40u) != 0) {
+        FUZZ_CHECK(Vantor_SetTimeout(device, kInstant) != 0);
+    }
     const bool registered = (flags & 0x02u) == 0;
-    if (registered) FUZZ_CHECK(Vantor_RegisterReceiveOnAllPorts(device) != 0);
+    if (registered) {
+        FUZZ_CHECK(Vantor_RegisterReceiveOnAllPorts(device) != 0);
+    }
     FUZZ_CHECK(Vantor_EnableSendEEPs(device, static_cast<unsigned char>(flags & 1u)) != 0);
     Bytes buffer(((unsigned{input[4]} << 8) | input[5]) + 1);
     std::vector<PacketProperties> properties(((input[1] >> 2) & 7u) + 1);
@@ -156,7 +172,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(Vantor_FreeRead(device, read) == 1 && Vantor_FreeRead(device, read) == 0);
         return used > 0 || status == VANTOR_TRANSFER_ERROR_RECEIVE_BUFFER_FULL;
     };
-    if ((flags & 0x04u) != 0) start(false);
+    if ((flags & 0x04u) != 0) {
+        start(false);
+    }
 
     const int wait = (flags & 0x10u) != 0;
     std::vector<void *> pointers; // the calls take non-const pointers
@@ -180,12 +198,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
 
-    if ((flags & 0x04u) != 0) finish();
+    if ((flags & 0x04u) != 0) {
+        finish();
+    }
     for (int i = 0; i < 64; ++i) {
         start(waiting);
-        if (!finish()) break;
+        if (!finish()) {
+            break;
+        }
     }
-    if (registered) FUZZ_CHECK(Vantor_UnregisterReceiveOnAllPorts(device) != 0);
+    if (registered) {
+        FUZZ_CHECK(Vantor_UnregisterReceiveOnAllPorts(device) != 0);
+    }
     FUZZ_CHECK(vantor_sim::LiveTransferCount() == 0);
     return 0;
 }

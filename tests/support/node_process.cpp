@@ -45,8 +45,10 @@ NodeProcess::NodeProcess(const std::vector<std::string> &options, const std::fil
         if (count <= 0) break;
         seen.append(chunk, static_cast<std::size_t>(count));
         for (std::size_t end; (end = seen.find('\n')) != std::string::npos; seen.erase(0, end + 1)) {
-            const int port = std::atoi(seen.c_str() + seen.rfind(':', end) + 1);
-            if (seen.starts_with("link ")) ports_.push_back(static_cast<std::uint16_t>(port));
+            const std::size_t colon = seen.rfind(':', end);
+            if (seen.starts_with("link ") && colon != std::string::npos) {
+                ports_.push_back(static_cast<std::uint16_t>(std::atoi(seen.c_str() + colon + 1)));
+            }
         }
     }
     close(out[0]);

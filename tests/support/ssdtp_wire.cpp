@@ -149,8 +149,9 @@ std::optional<Received> Link::Read(double seconds)
 bool Link::WaitClosed(double seconds)
 {
     const Clock::time_point until = After(seconds);
-    do buffered_.clear();
-    while (Fill(Left(until)));
+    do {
+        buffered_.clear();
+    } while (Fill(Left(until)));
     return closed_;
 }
 
