@@ -12,6 +12,9 @@
 //             (in .jsonl files, clock times and rates read as 0)
 //   absent    names of files the run must not create, one per line
 //   status    the exit status, when it is not 0 (as -strict gives)
+//   program   "spacewire_zark_node": the far-end node runs instead, and its
+//             stdout is compared whole (it prints no banner)
+//   stderr    the exact standard error expected (absent: nothing)
 //
 // ZARK_UPDATE_GOLDEN=1 rewrites stdout and expected/ from what the program
 // did; read every rewritten file before committing it.
@@ -191,6 +194,11 @@ void RunCase(const fs::path &dir, bool over_tcp)
     }
     ProgramOptions options;
     options.cwd = scratch.path();
+    const bool node_runs = fs::exists(dir / "program");
+    if (node_runs) {
+        EXPECT_EQ(Trimmed(ReadWholeFile(dir / "program")), "spacewire_zark_node");
+        options.program = NodePath();
+    }
     if (fs::exists(dir / "args")) {
         options.args = ReadLines(dir / "args");
     }
@@ -213,7 +221,7 @@ void RunCase(const fs::path &dir, bool over_tcp)
     ASSERT_FALSE(run.timed_out) << "output so far:\n" << run.out;
     const int status = fs::exists(dir / "status") ? std::stoi(Trimmed(ReadWholeFile(dir / "status"))) : 0;
     EXPECT_EQ(run.exit_status, status);
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err, fs::exists(dir / "stderr") ? ReadWholeFile(dir / "stderr") : "");
 
     if (fs::exists(dir / "absent")) {
         for (const auto &name : ReadLines(dir / "absent")) {
@@ -223,7 +231,7 @@ void RunCase(const fs::path &dir, bool over_tcp)
     const std::string banner = Banner();
     ASSERT_FALSE(banner.empty());
     const std::string golden = ReadWholeFile(dir / "stdout");
-    const bool whole = golden.starts_with(banner);
+    const bool whole = node_runs || golden.starts_with(banner);
     if (Updating() && !over_tcp) {
         WriteWholeFile(dir / "stdout",
                        whole || !run.out.starts_with(banner) ? run.out : run.out.substr(banner.size()));
@@ -263,7 +271,8 @@ std::vector<std::string> CasesOverTcp()
         // The device library's complaints about its settings reach the
         // program's output; a node's go to its own log.
         const bool complains = ReadWholeFile(CasesRoot() / name / "stdout").find("VANTOR_SIM:") != std::string::npos;
-        if (!complains && PlanOverTcp(CaseSettings(CasesRoot() / name))) {
+        const bool node_runs = fs::exists(CasesRoot() / name / "program");
+        if (!complains && !node_runs && PlanOverTcp(CaseSettings(CasesRoot() / name))) {
             cases.push_back(name);
         }
     }

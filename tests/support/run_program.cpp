@@ -15,7 +15,7 @@ std::string ProgramPath() { return ZARK_PROGRAM_PATH; }
 
 [[noreturn]] void ExecProgram(const ProgramOptions &options)
 {
-    std::vector<std::string> argv_text{ProgramPath()};
+    std::vector<std::string> argv_text{options.program.empty() ? ProgramPath() : options.program};
     argv_text.insert(argv_text.end(), options.args.begin(), options.args.end());
     std::vector<char *> argv;
     for (auto &a : argv_text) {

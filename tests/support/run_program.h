@@ -24,6 +24,7 @@ struct ProgramOptions {
     // When not 0, this signal is sent to the program once signal_after_seconds have passed.
     int signal_number = 0;
     double signal_after_seconds = 0.0;
+    std::string program = ""; // empty: the program built with the tests
 };
 
 ProgramRun RunProgram(const ProgramOptions &options);
