@@ -27,14 +27,4 @@ TEST_F(DeviceOpeningTest, SetUpTurnsModesOffAndLeavesTimeOutAloneWithoutOption)
     EXPECT_FALSE(vantor_sim::GetDeviceState(0).open);
 }
 
-TEST_F(DeviceOpeningTest, TimeOutOptionIsAppliedAtOpening)
-{
-    ASSERT_TRUE(vantor_sim::ApplySettings("devices=0:0"));
-    timeout = 0.25;
-    CaptureStdout capture;
-    EXPECT_NE(OpenDevice(-1), nullptr);
-    EXPECT_EQ(capture.Take(), "Only one SpaceWire device detected, a SpaceWire Pelmar.\nUsing this device.\n");
-    EXPECT_EQ(vantor_sim::GetDeviceState(0).timeout_seconds, 0.25);
-}
-
 } // namespace

@@ -1,5 +1,5 @@
-// INCLUDELIST where no golden run reaches: the include chain a caller gives,
-// and nesting as deep as the open files allow.  Every message, and including
+// INCLUDELIST where no golden run reaches: nesting as deep as the open files
+// allow.  Every message, and including
 // real files by every form of name, are golden cases (tests/e2e/cases/cmdlist).
 #include <sys/resource.h>
 
@@ -9,7 +9,6 @@
 namespace {
 
 const std::string kCannotOpen = "Error processing INCLUDELIST directive - unable to open specified file ";
-const std::string kRecursive = "Error processing INCLUDELIST directive - recursive include of file ";
 const std::string kFailedIn = "Error reading commands from included file ";
 
 class Includes : public ::testing::Test {
@@ -18,18 +17,6 @@ protected:
     InDirectory in_dir{dir.path()};
     void SetUp() override { dir.Write("sub", "s"); }
 };
-
-TEST_F(Includes, UseTheChainTheyAreGiven)
-{
-    const std::string list = "#INCLUDELIST sub;";
-    IncludeChain chain = {"outer", "SUB"};
-    EXPECT_EQ(ReadCapturing(FileHolding(list).get(), &chain, 2).messages, kRecursive + "sub\n");
-    // Entries at and beyond the depth are not consulted, and are overwritten.
-    EXPECT_EQ(ReadCapturing(FileHolding(list).get(), &chain, 1).text, "s");
-    EXPECT_EQ(chain, (IncludeChain{"outer", "sub"}));
-    EXPECT_EQ(ReadCapturing(FileHolding(list).get(), nullptr).messages,
-              "Error processing INCLUDELIST directive - can't check for recursive include of file sub\n");
-}
 
 // Every level keeps its file open while deeper ones are read, so a chain as
 // deep as the open-file limit fails there, reported at each level; files

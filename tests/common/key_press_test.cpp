@@ -1,7 +1,8 @@
-// Single-key mode and key polling, on a real pseudo-terminal.
+// The wait on a read or a key, on a real pseudo-terminal.  What single-key
+// mode does to the terminal, and its restoring, are the interactive waits'
+// to show (InteractiveWait).
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -14,63 +15,6 @@
 namespace {
 
 bool IsLineMode(const termios &t) { return (t.c_lflag & (ICANON | ECHO | ISIG)) == (ICANON | ECHO | ISIG); }
-// While the child polls for a key, VMIN is 0 for the moment of each look.
-bool IsSingleKeyMode(const termios &t, bool polling = false)
-{
-    return (t.c_lflag & (ICANON | ECHO | ISIG)) == 0 && (t.c_cc[VMIN] == 1 || (polling && t.c_cc[VMIN] == 0)) &&
-           t.c_cc[VTIME] == 0;
-}
-
-TEST(KeyPress, OneKeyHeldAtATimeAsASignedByteUntilTheGuardEnds)
-{
-    PtySession session([] {
-        std::setvbuf(stdout, nullptr, _IONBF, 0);
-        {
-            SingleKeyMode guard;
-            std::printf("ready\n");
-            while (_kbhit() == 0) {
-                usleep(1000);
-            }
-            const int held = _kbhit(); // the held key is still reported
-            const int key = _getch();
-            std::printf("held=%d key=%d after=%d\n", held, key, _kbhit());
-            const int high = _getch(); // waits for the key
-            std::printf("high=%d interrupt=%d\n", high, _getch());
-        }
-        std::printf("restored\n");
-        pause();
-        return 0;
-    });
-    ASSERT_TRUE(session.WaitFor("ready\n"));
-    EXPECT_TRUE(IsSingleKeyMode(session.Attributes(), true));
-    session.Send("a");
-    ASSERT_TRUE(session.WaitFor("after="));
-    // The interrupt key arrives as a key, not as a signal.
-    session.Send("\xe9\x03");
-    ASSERT_TRUE(session.WaitFor("restored\n")) << session.Output();
-    EXPECT_NE(session.Output().find("held=1 key=97 after=0\nhigh=-23 interrupt=3\n"), std::string::npos)
-        << session.Output();
-    EXPECT_EQ(session.Output().find("ready\na"), std::string::npos) << "typed keys are not echoed";
-    EXPECT_TRUE(IsLineMode(session.Attributes()));
-}
-
-TEST(KeyPress, TerminationSignalRestoresTheTerminal)
-{
-    PtySession session([] {
-        INITIALISE_KEY_PRESS();
-        std::printf("ready\n");
-        std::fflush(stdout);
-        for (;;) {
-            pause();
-        }
-        return 0;
-    });
-    ASSERT_TRUE(session.WaitFor("ready\n"));
-    ASSERT_TRUE(IsSingleKeyMode(session.Attributes()));
-    kill(session.pid(), SIGTERM);
-    session.WaitExit();
-    EXPECT_TRUE(IsLineMode(session.Attributes()));
-}
 
 // One wait on a read of device 0; on a loopback link a packet is sent first.
 int WaitOnce(bool loopback, double timeout_seconds)
