@@ -1,14 +1,13 @@
-// What the displays do with what the simulated adapter and target never
-// deliver: packets without an end marker, replies behind a path, status
-// codes the target never gives, a failed read that carries data.  The golden cases (values_* and display_*)
-// show the rest through what the program prints.
+// What the reply display does with what the simulated target never
+// delivers: status codes it never gives, a failed read that carries data.
+// The golden cases (values_* and display_*) show the rest through what the
+// program prints.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
 #include "common/display.h"
 #include "support/capture_stdout.h"
 #include "support/hand_rmap.h"
@@ -18,29 +17,11 @@ namespace {
 
 using namespace hand_rmap;
 
-std::string Displayed(const Bytes &bytes, int length, int end_type, int base)
-{
-    default_base = base;
-    CaptureStdout capture;
-    DisplayData(bytes.data(), length, end_type, stdout);
-    default_base = 16;
-    return capture.Take();
-}
-
-TEST(DisplayData, NoEndMarkerOrNoBytes)
-{
-    const Bytes pair{0x01, 0xFE};
-    EXPECT_EQ(Displayed(pair, 2, 0, 2), "1 11111110 ");
-    EXPECT_EQ(Displayed(pair, 2, 192, 8), "1 376 ");
-    EXPECT_EQ(Displayed(pair, 0, 64, 16), "EEP");
-    EXPECT_EQ(Displayed(pair, -1, 0, 16), "");
-}
-
-// A reply from target FE to initiator 20, transaction 10A, behind path.
-Bytes Build(std::uint8_t instruction, std::uint8_t status, const Bytes &data, const Bytes &path = {})
+// A reply from target FE to initiator 20, transaction 10A.
+Bytes Build(std::uint8_t instruction, std::uint8_t status, const Bytes &data)
 {
     const CommandFields f{.instruction = static_cast<std::uint8_t>(kCommand | instruction), .transaction = 0x010a};
-    return Cat({path, (instruction & kWrite) != 0 ? WriteReply(f, status) : ReadReply(f, status, data)});
+    return (instruction & kWrite) != 0 ? WriteReply(f, status) : ReadReply(f, status, data);
 }
 
 struct Shown {
@@ -53,17 +34,6 @@ Shown Show(const Bytes &packet, const char *data_file = nullptr)
     CaptureStdout capture;
     const bool result = DisplayRMAPResponse(packet.data(), static_cast<int>(packet.size()), stdout, data_file);
     return {result, capture.Take()};
-}
-
-// The simulated links take a reply's path off before it arrives.
-TEST(DisplayRMAPResponse, ReplyAddressBehindAPath)
-{
-    // The CRCs were worked out separately from the header and data bytes.
-    const Shown shown = Show(Build(kReply | kIncrement, 0, {0x01, 0x02, 0x03, 0xA4}, {0x01, 0x1F}));
-    EXPECT_TRUE(shown.result);
-    EXPECT_EQ(shown.text, "\n\nRead response\n-------------\nReply address: 1 1f 20 \nIncrementing addresses is enabled.\n"
-                          "Status = success\nTarget address: fe \nTransaction identifier: 10a\nHeader CRC: 2\n"
-                          "Data: 1 2 3 a4 \nData CRC: 85\n");
 }
 
 TEST(DisplayRMAPResponse, StatusesTheTargetNeverGives)
