@@ -3,7 +3,7 @@
 # time, rebuilds and runs the tests named for it; a mutation the tests do not
 # catch is reported as survived.  The source is restored after each one.
 #
-#   scripts/mutate.sh [-b build-dir] [-n] [-x regex] list.txt...
+#   scripts/mutate.sh [-b build-dir] [-n] [-m] [-x regex] list.txt...
 #   scripts/mutate.sh tests/mutations/<list>.txt [build-dir]
 #
 # e.g. scripts/mutate.sh -b build/mutate tests/mutations/*.txt
@@ -23,20 +23,26 @@
 # -x leaves out the tests whose names match the regex, as if they were
 # deleted: the way to see, before trimming tests, that the rest still catch
 # every mutation.
+# -m names, for each mutation, every unit test that fails (all of them run,
+# not only up to the first failure) and, when one or none does, whether the
+# golden cases catch it too: a test that is never the only catcher of a
+# mutation is the first to look at when trimming.
 # Each mutation rebuilds only the program, the node and the test programs
 # whose tests its expression selects.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 2
 
-usage() { echo "usage: $0 [-b build-dir] [-n] [-x regex] list.txt... (or: $0 list.txt build-dir)"; exit 2; }
+usage() { echo "usage: $0 [-b build-dir] [-n] [-m] [-x regex] list.txt... (or: $0 list.txt build-dir)"; exit 2; }
 build=""
 left_out='^$'
 dry_run=0
+matrix=0
 lists=()
 while [ $# -gt 0 ]; do
     case $1 in
     -b | --build) [ $# -ge 2 ] || usage; build=$2; shift 2 ;;
     -n | --dry-run) dry_run=1; shift ;;
+    -m | --matrix) matrix=1; shift ;;
     -x | --leave-out) [ $# -ge 2 ] || usage; left_out=$2; shift 2 ;;
     -h | --help) usage ;;
     *) lists+=("$1"); shift ;;
@@ -121,11 +127,25 @@ rebuild() {
 # True when the tests pass.  The unit tests go first, alone, since they are
 # quick and catch most mutations; the golden cases ("Cases/...") then run
 # only for what they leave.
+run_goldens() {
+    (cd "$build" && timeout 1800 ctest -j"$jobs" --stop-on-failure --no-tests=ignore -R "$1" \
+        -E "^([^C]|C[^a]|Ca[^s]|Cas[^e]|Case[^s]|Cases[^/])|$left_out" >/dev/null 2>&1)
+}
 run_tests() {
-    (cd "$build" &&
-        timeout 900 ctest -j"$jobs" --stop-on-failure --no-tests=ignore -R "$1" -E "^Cases/|$left_out" >/dev/null 2>&1 &&
-        timeout 1800 ctest -j"$jobs" --stop-on-failure --no-tests=ignore -R "$1" \
-            -E "^([^C]|C[^a]|Ca[^s]|Cas[^e]|Case[^s]|Cases[^/])|$left_out" >/dev/null 2>&1)
+    if [ "$matrix" -eq 0 ]; then
+        (cd "$build" &&
+            timeout 900 ctest -j"$jobs" --stop-on-failure --no-tests=ignore -R "$1" -E "^Cases/|$left_out" >/dev/null 2>&1) &&
+            run_goldens "$1"
+        return
+    fi
+    # The unit tests that failed, from CTest's closing list.
+    failed=$(cd "$build" && timeout 900 ctest -j"$jobs" --no-tests=ignore -R "$1" -E "^Cases/|$left_out" 2>&1 |
+        sed -n '/The following tests FAILED:/,$s/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' | tr '\n' ' ')
+    goldens=""
+    if [ "$(wc -w <<<"$failed")" -le 1 ]; then
+        if run_goldens "$1"; then goldens="passed"; else goldens="caught"; fi
+    fi
+    [ -z "$failed" ] && [ "$goldens" = "passed" ]
 }
 
 survived=0
@@ -163,6 +183,7 @@ for list in "${lists[@]}"; do
             survived=$((survived + 1))
         else
             echo "caught  $path: $expression"
+            [ "$matrix" -eq 0 ] || echo "        unit tests failing: ${failed:-none}; golden cases: ${goldens:-not run}"
             caught=$((caught + 1))
         fi
         cp "$backup" "$path"
