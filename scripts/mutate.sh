@@ -140,7 +140,7 @@ run_tests() {
     fi
     # The unit tests that failed, from CTest's closing list.
     failed=$(cd "$build" && timeout 900 ctest -j"$jobs" --no-tests=ignore -R "$1" -E "^Cases/|$left_out" 2>&1 |
-        sed -n '/The following tests FAILED:/,$s/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' | tr '\n' ' ')
+        sed -n '/The following tests FAILED:/,$s/^[[:space:]]*[0-9]* - \([^ ]*\) .*/\1/p' | paste -sd ' ')
     goldens=""
     if [ "$(wc -w <<<"$failed")" -le 1 ]; then
         if run_goldens "$1"; then goldens="passed"; else goldens="caught"; fi
