@@ -124,13 +124,15 @@ rebuild() {
     fi
 }
 
-# True when the tests pass.  The unit tests go first, alone, since they are
-# quick and catch most mutations; the golden cases ("Cases/...") then run
-# only for what they leave.
+# The golden cases the regular expression selects: true when they pass.
 run_goldens() {
     (cd "$build" && timeout 1800 ctest -j"$jobs" --stop-on-failure --no-tests=ignore -R "$1" \
         -E "^([^C]|C[^a]|Ca[^s]|Cas[^e]|Case[^s]|Cases[^/])|$left_out" >/dev/null 2>&1)
 }
+
+# True when the tests pass.  The unit tests go first, alone, since they are
+# quick and catch most mutations; the golden cases ("Cases/...") then run
+# only for what they leave.  With -m, sets failed and goldens for the report.
 run_tests() {
     if [ "$matrix" -eq 0 ]; then
         (cd "$build" &&
@@ -150,6 +152,8 @@ run_tests() {
 
 survived=0
 caught=0
+failed=""  # with -m: the unit tests that failed for the last mutation
+goldens="" # with -m: "caught", "passed", or empty when they did not run
 backup=""
 path=""
 # Interrupted, the file being mutated is put back as it was.

@@ -184,6 +184,9 @@ std::optional<std::string> CaseSettings(const fs::path &dir)
     return lines.empty() ? std::string() : lines.front();
 }
 
+// A case that runs the far-end node in place of the program.
+bool RunsTheNode(const fs::path &dir) { return fs::exists(dir / "program"); }
+
 void RunCase(const fs::path &dir, bool over_tcp)
 {
     ScratchDir scratch;
@@ -194,7 +197,7 @@ void RunCase(const fs::path &dir, bool over_tcp)
     }
     ProgramOptions options;
     options.cwd = scratch.path();
-    const bool node_runs = fs::exists(dir / "program");
+    const bool node_runs = RunsTheNode(dir);
     if (node_runs) {
         EXPECT_EQ(Trimmed(ReadWholeFile(dir / "program")), "spacewire_zark_node");
         options.program = NodePath();
@@ -271,8 +274,7 @@ std::vector<std::string> CasesOverTcp()
         // The device library's complaints about its settings reach the
         // program's output; a node's go to its own log.
         const bool complains = ReadWholeFile(CasesRoot() / name / "stdout").find("VANTOR_SIM:") != std::string::npos;
-        const bool node_runs = fs::exists(CasesRoot() / name / "program");
-        if (!complains && !node_runs && PlanOverTcp(CaseSettings(CasesRoot() / name))) {
+        if (!complains && !RunsTheNode(CasesRoot() / name) && PlanOverTcp(CaseSettings(CasesRoot() / name))) {
             cases.push_back(name);
         }
     }
