@@ -11,8 +11,7 @@
 //   byte 2  the target's logical address (below 32 reads as fe)
 //   byte 3  the key
 //   bytes 4, 5  receive buffer size minus one, most significant first
-//   byte 6  bits 3..0 (modulo 9) the reply fault of kFaults, with the target
-//           alone only; bits 5..4 every 1st to 4th reply is faulty
+//   byte 6  unused (the replies' faults have tests of their own)
 //   memory map: one byte (bits 1..0 regions minus one, bit 2 unknown_address
 //           status12, bit 3 a second logical address, the target's with bit 0
 //           flipped), then four bytes a region, from address 0 up: gap and
@@ -46,8 +45,6 @@ using Bytes = std::vector<std::uint8_t>;
 // Shorter than the clock's tick: a read times out the moment it starts, the
 // same way on every run.
 constexpr double kInstant = 1e-10;
-constexpr const char *kFaults[] = {"none", "header_crc", "data_crc", "truncate", "pad",
-                                   "transaction_id", "eep", "duplicate", "drop"};
 constexpr const char *kFarEnds[] = {"both", "target", "loopback", "silent"};
 
 std::string Hex(std::uint64_t value, const char *format = "%llx")
@@ -112,7 +109,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::uint8_t flags = input[0];
     const unsigned far_end = input[1] & 3u;
     const std::uint8_t target = input[2] < 32 ? 0xFE : input[2];
-    const unsigned fault = far_end == 1 ? (input[6] & 0x0Fu) % 9 : 0;
     std::string map;
     std::size_t at = 7;
     if ((input[1] & 0x20u) != 0 && !ReadMap(input, at, target, map)) {
@@ -132,9 +128,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::remove((scratch / "trace").c_str());
     std::string settings = "devices=0:0;far_end=" + std::string(kFarEnds[far_end]) + ";target=" + Hex(target, "%02llx");
     settings += flags & 0x80u ? ";key=" + Hex(input[3], "%02llx") : "";
-    settings += fault != 0 ? ";reply_fault=" + std::string(kFaults[fault]) +
-                                 ";reply_fault_every=" + std::to_string(((input[6] >> 4) & 3u) + 1)
-                           : "";
     if (!map.empty()) {
         scratch.Write("map.txt", map);
         settings += ";memory_map=" + (scratch / "map.txt").string();

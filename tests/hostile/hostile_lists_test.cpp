@@ -21,7 +21,6 @@
 
 namespace {
 
-const std::string kUnread = "There was an error reading the command list file.\n";
 const std::string kParsed = "Command list file successfully processed.\n";
 const std::string kRan = kParsed + "The command list was successfully executed.\n";
 
@@ -102,20 +101,14 @@ std::string Looped(const std::string &bytes) { return "> " + bytes + " EOP\n< " 
 
 TEST(Hostile, SpaceWireLists)
 {
-    const std::string data_error = "Error in data of send command 0.\n";
     const struct {
         std::string list, said, trace;
     } cases[] = {
-        {"#INCLUDELIST /dev/zero;",
-         "Error - the command list file holds a NUL byte (at byte 0); command lists must be text.\n"
-         "Error reading commands from included file /dev/zero\n" + kUnread, ""},
         {"S d:1;/*" + Chars(1000000, 'c') + "*/S d:2;", kRan, Looped("01") + Looped("02")},
         // Nobody writes to the FIFO, so it reads as empty instead of blocking.
         {"S d:1;\n#INCLUDELIST fifo;\nS d:2;", kRan, Looped("01") + Looped("02")},
-        // Data of 8,199 and 8,200 characters, and of 2 megabytes.
-        {DoublingAliases("A", 12) + "S d:A12 1 1 1 1;", kRan, Looped(Repeat("01 ", 4099) + "01")},
-        {DoublingAliases("A", 12) + "S d:A12 1 1 1 1 ;", data_error, ""},
-        {DoublingAliases("A", 20) + "S d:A20;", data_error, ""},
+        // Data of 2 megabytes.
+        {DoublingAliases("A", 20) + "S d:A20;", "Error in data of send command 0.\n", ""},
         // Loops nested 100,000 deep.
         {"L n:1 t:2;\n" + Repeat("L n:1 t:1;\n", 99999) + "S d:1;", kRan, Looped("01") + Looped("01")},
     };
@@ -181,29 +174,6 @@ TEST(Hostile, RmapLists)
     const std::string first = million.trace.substr(0, million.trace.find('\n') + 1);
     EXPECT_EQ(first, "> fe 01 64 00 20 00 01 00 00 00 10 00 00 00 01 f8 01 91 EOP\n");
     ExpectSame(million.trace, Repeat(first, 1000000), "a million writes");
-}
-
-// A data file that is a FIFO nobody reads: the run neither blocks nor loses the data silently.
-TEST(Hostile, FifoAsDataFileIsReportedWithoutBlocking)
-{
-    const std::string fifo = "to file 'fifo': No such device or address.\n"
-                             "There were 1 errors encountered performing the command list\n";
-    EXPECT_TRUE(Said(RunList("-m=scs", "S d:1; R l:4 f:fifo;\n").said).ends_with(fifo));
-    EXPECT_TRUE(Said(RunList("-m=rcs", kWrite + "Data: 1;\n\nr;\nFilename: fifo;\n", "far_end=target").said).ends_with(fifo));
-}
-
-// Forty nested loops of two repetitions would run 2^40 records: refused
-// before anything runs (which loop is named depends on the machine).
-TEST(HostileLoops, NestedDoublingIsRefusedBeforeAnyRun)
-{
-    const std::string refusal = "Could not allocate memory for children of loop command ";
-    const Ran spacewire = RunList("-m=scs", Repeat("L n:1 t:2;", 40) + "S d:1;");
-    const Ran rmap = RunList("-m=rcs", kWrite + "Data: 1;\n\n" + Repeat("l;\nTimesToRepeat: 2; NumberToRepeat: 1;\n\n", 40) +
-                                       "w;\n");
-    for (const Ran &ran : {spacewire, rmap}) {
-        EXPECT_EQ(ran.said.rfind(kParsed + refusal, 0), 0U) << ran.said;
-        EXPECT_EQ(ran.trace, "");
-    }
 }
 
 } // namespace

@@ -36,11 +36,6 @@ void ScratchDir::Write(const std::string &name, const std::string &content) cons
     WriteWholeFile(path_ / name, content);
 }
 
-void ScratchDir::Write(const std::string &name, std::span<const std::uint8_t> bytes) const
-{
-    WriteWholeFile(path_ / name, std::string(bytes.begin(), bytes.end()));
-}
-
 std::string ScratchDir::Read(const std::string &name) const { return ReadWholeFile(path_ / name); }
 
 bool ScratchDir::Exists(const std::string &name) const { return std::filesystem::exists(path_ / name); }

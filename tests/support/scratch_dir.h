@@ -3,9 +3,7 @@
 #ifndef ZARK_TESTS_SUPPORT_SCRATCH_DIR_H
 #define ZARK_TESTS_SUPPORT_SCRATCH_DIR_H
 
-#include <cstdint>
 #include <filesystem>
-#include <span>
 #include <string>
 
 class ScratchDir {
@@ -18,7 +16,6 @@ public:
     const std::filesystem::path &path() const { return path_; }
     std::filesystem::path operator/(const std::string &name) const { return path_ / name; }
     void Write(const std::string &name, const std::string &content) const;
-    void Write(const std::string &name, std::span<const std::uint8_t> bytes) const;
     std::string Read(const std::string &name) const;
     bool Exists(const std::string &name) const;
 
