@@ -1,5 +1,5 @@
 // Hostile command lists too large for golden files: lines of a million
-// characters, a million commands, loops nested 100,000 deep, 100,000 directives, include chains
+// characters, a million commands, loops nested a million deep, 100,000 directives, include chains
 // and aliases that expand to megabytes.  The
 // program runs each list against a loopback (SpaceWire) or the simulated
 // target (RMAP): what it says after the banner, what crossed the link (the
@@ -109,8 +109,9 @@ TEST(Hostile, SpaceWireLists)
         {"S d:1;\n#INCLUDELIST fifo;\nS d:2;", kRan, Looped("01") + Looped("02")},
         // Data of 2 megabytes.
         {DoublingAliases("A", 20) + "S d:A20;", "Error in data of send command 0.\n", ""},
-        // Loops nested 100,000 deep.
-        {"L n:1 t:2;\n" + Repeat("L n:1 t:1;\n", 99999) + "S d:1;", kRan, Looped("01") + Looped("01")},
+        // Loops nested a million deep, repeated and dropped: deeper than any call stack.
+        {"L n:1 t:2;\n" + Repeat("L n:1 t:1;\n", 999999) + "S d:1;", kRan, Looped("01") + Looped("01")},
+        {"L n:1 t:0;\n" + Repeat("L n:1 t:1;\n", 999999) + "S d:1;S d:2;", kRan, Looped("02")},
     };
     for (const auto &c : cases) {
         const Ran ran = RunList("-m=scs", c.list);
