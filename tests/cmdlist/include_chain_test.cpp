@@ -1,6 +1,6 @@
 // INCLUDELIST where no golden run reaches: nesting as deep as the open files
-// allow.  Every message, and including
-// real files by every form of name, are golden cases (tests/e2e/cases/cmdlist).
+// allow.  Every message, and including real files by every form of name, are
+// golden cases (tests/e2e/cases/cmdlist).
 #include <sys/resource.h>
 
 #include "cmdlist/cmdlist_test_support.h"
@@ -15,7 +15,6 @@ class Includes : public ::testing::Test {
 protected:
     ScratchDir dir;
     InDirectory in_dir{dir.path()};
-    void SetUp() override { dir.Write("sub", "s"); }
 };
 
 // Every level keeps its file open while deeper ones are read, so a chain as

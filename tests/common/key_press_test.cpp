@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "common/key_press.h"
 #include "support/pty_session.h"
